@@ -1,0 +1,49 @@
+// The bench: a test's hands on the simulated handheld and its record of what the
+// program asked of the platform. Host builds only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace bench {
+
+// A fresh handheld: all simulated threads must have ended; windows, classes, timers,
+// hot keys, events and key state are dropped; the virtual clock is 0; the trace is empty.
+// Returns false (and says why on stderr) when simulated threads are still alive.
+bool Reset();
+
+// Virtual time. Advance moves the clock by ms, stopping at every timer expiry and every
+// timed wait on the way, and lets the system settle after each.
+void Advance(DWORD ms);
+DWORD Now();
+// Real time instead of virtual time (running the program on Linux).
+void UseRealClock(bool real);
+
+// Returns once every simulated thread (those made by CreateThread) is blocked in a
+// platform wait: an empty GetMessageW, an unsignalled wait, a pending SendMessageW, a
+// Sleep, a serial wait. Aborts the test program after 30 s of real time, naming the
+// threads that never settled, so a hung test fails instead of hanging.
+void Settle();
+
+// Simulated threads alive, and open kernel handles (threads, events, files, ...).
+int LiveThreads();
+int OpenHandles();
+
+// The ordered trace. Each entry is one line, for instance
+//   keybd_event(0x41, 0x0)
+//   PostKeybdMessage(-1, 0x0D, 0x80, [0x80], [U+000D])
+//   SetTimer([Class], 1, 500)      KillTimer([Class], 1)
+//   SetEvent(TouchEvent)
+std::vector<std::string> Trace();
+// Entries whose text starts with one of the prefixes, in order.
+std::vector<std::string> Trace(const std::vector<std::string>& prefixes);
+void ClearTrace();
+// For other parts of the simulated platform: append one entry.
+void Record(const std::string& entry);
+
+// The user.
+void PressCapsLock();  // a press and a release of Caps Lock on the handheld's own keys
+
+}  // namespace bench
