@@ -1,0 +1,153 @@
+#include "engine/translator.h"
+
+#include "engine/inject.h"
+#include "engine/keytables.h"
+#include "engine/picker.h"
+#include "engine/state.h"
+#include "shell/resids.h"
+
+int TrackModifier(uint8_t scan, int down) {
+  if (scan == SCAN_SHIFT) {
+    ShiftDown = down ? 1 : 0;
+    return 1;
+  }
+  if (scan == SCAN_FN) {
+    FnDown = down ? 1 : 0;
+    if (down) SendEmptyKeyEvent();
+    return 1;
+  }
+  return 0;
+}
+
+// An open picker shows the shifted bitmap while Shift and Caps Lock disagree.
+static void RedrawPicker(bool release) {
+  WCHAR cls[RES_STRING_MAX] = {0};
+  WCHAR title[RES_STRING_MAX] = {0};
+  LoadStringW(hResDll, IDS_PICKER_CLASS, cls, RES_STRING_MAX);
+  LoadStringW(hResDll, IDS_PICKER_TITLE, title, RES_STRING_MAX);
+  HWND picker = FindWindowW(cls, title);
+  if (picker == nullptr) return;
+  bool shifted = release ? CapsLockOn != 0 : CapsLockOn == 0;
+  uint32_t id = PickerBitmapBase + (shifted ? 1 : 0);
+  DrawPickerBitmap(picker, static_cast<WORD>(id));
+}
+
+void TranslateKeyByte(uint8_t keyByte) {
+  uint8_t scan = keyByte & 0x7F;
+  bool release = (keyByte & 0x80) != 0;
+
+  SetEvent(hTouchEvent);
+  if (release) StopRepeat();
+  uint8_t vk = ScanToVk(scan);
+
+  // A lone tap of Fn latches it: the release is swallowed and FnDown stays 1.
+  if (PrevScanCode == SCAN_FN && scan == SCAN_FN && release && StickyFnLatched == 0 && PrefFn != 0) {
+    StickyFnLatched = 1;
+    return;
+  }
+  // A lone tap of Shift latches it; left Shift stays down in the input system.
+  if (PrevScanCode == SCAN_SHIFT && scan == SCAN_SHIFT && release && StickyShiftLatched == 0 &&
+      PrefShift != 0) {
+    StickyShiftLatched = 1;
+    PressKeySilent(VK_LSHIFT);
+    return;
+  }
+  // Fn+Shift is Caps Lock; that Shift press is not a Shift.
+  if (scan == SCAN_SHIFT && !release && FnDown != 0) {
+    ToggleCapsLock();
+    return;
+  }
+  if (scan == SCAN_SHIFT) RedrawPicker(release);
+
+  // The first release after a latch ends it.
+  if (release) {
+    if (StickyFnLatched != 0 && PrefFn != 0) {
+      StickyFnLatched = 0;
+      if (scan != SCAN_FN) FnDown = 0;
+    }
+    if (StickyShiftLatched != 0 && PrefShift != 0) {
+      StickyShiftLatched = 0;
+      if (scan != SCAN_SHIFT) {
+        ShiftDown = 0;
+        ReleaseKey(VK_LSHIFT);
+      }
+    }
+  }
+
+  PrevScanCode = scan;
+
+  // A pending accent waits through Shift, so Shift can choose the letter's case;
+  // any other press uses it up, composed or bare.
+  if (!release && vk != VK_LSHIFT && PendingAccent != 0) {
+    // Taken in one step: an accent the picker leaves meanwhile is not lost.
+    int32_t accent = PendingAccent.exchange(0);
+    bool upper = (CapsLockOn == 0 && ShiftDown == 1) || (CapsLockOn != 0 && ShiftDown == 0);
+    uint16_t composed = ComposeAccent(accent, vk, upper);
+    if (composed != 0) {
+      SendCharacter(composed);
+      return;
+    }
+    uint16_t bare = BareAccent(accent);
+    if (bare != 0) SendCharacter(bare);
+  }
+
+  int oneShot = TrackModifier(scan, release ? 0 : 1);
+
+  if (FnDown != 0 && !release && scan != SCAN_FN) {
+    if (SendFnChar(scan)) return;
+    switch (scan) {
+      case SCAN_RIGHT:
+        vk = VK_PRIOR;
+        break;
+      case SCAN_LEFT:
+        vk = VK_NEXT;
+        break;
+      case SCAN_SPACE:
+        vk = VK_OFF;
+        oneShot = 1;
+        FnDown = 0;
+        break;
+      case SCAN_TAB:
+        if (PickerOpen == 0) {
+          OpenPicker();
+          PickerOpen = 1;
+        } else {
+          ClosePicker();
+          PickerOpen = 0;
+        }
+        return;
+      default:
+        break;
+    }
+  }
+
+  if (ShiftDown != 0 && !release) {
+    if (scan == SCAN_ENTER) {
+      SendEmptyKeyEvent();
+      PostMessageW(GetForegroundWindow(), WM_COMMAND, IDOK, 0);
+      return;
+    }
+    if (scan == SCAN_SPACE) {
+      SendEmptyKeyEvent();
+      SHSipPreference(GetForegroundWindow(), SIP_FORCEDOWN);
+      return;
+    }
+  }
+
+  // Shift+Backspace is Delete: left Shift is lifted while Delete is down.
+  if (scan == SCAN_BACKSPACE && ShiftDown != 0) {
+    vk = VK_DELETE;
+    if (release)
+      PressKeySilent(VK_LSHIFT);
+    else
+      ReleaseKey(VK_LSHIFT);
+  }
+
+  if (vk == 0) return;
+  if (release)
+    ReleaseKey(vk);
+  else if (oneShot)
+    PressKeyOnce(vk);
+  else
+    PressKeyRepeating(vk);
+}

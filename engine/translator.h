@@ -1,0 +1,11 @@
+// One key byte from the keyboard in, the handheld's keyboard input out.
+// Runs on the reader thread only, one byte at a time.
+#pragma once
+
+#include <cstdint>
+
+// Bit 7 set: release; bits 0-6: the scan code.
+void TranslateKeyByte(uint8_t keyByte);
+
+// Shift and Fn: records the key as down or up and returns 1; 0 for any other key.
+int TrackModifier(uint8_t scan, int down);
