@@ -31,6 +31,9 @@ void Settle();
 int LiveThreads();
 int OpenHandles();
 
+// The next `count` CreateThread calls fail (ERROR_NOT_ENOUGH_MEMORY).
+void FailNextCreateThread(int count = 1);
+
 // The ordered trace. Each entry is one line, for instance
 //   keybd_event(0x41, 0x0)
 //   PostKeybdMessage(-1, 0x0D, 0x80, [0x80], [U+000D])

@@ -91,6 +91,9 @@ std::string WindowLabel(HWND hwnd);  // "[Class]" for the trace; lock held
 // Hooks that other parts register to drop their state on bench::Reset (lock held).
 void OnReset(std::function<void()> fn);
 
+// A simulated thread is leaving: its windows go, sends to it are answered 0. Lock held.
+void ThreadExiting(ThreadRec* t);
+
 // Per-thread last error.
 void SetError(DWORD err);
 

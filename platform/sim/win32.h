@@ -264,6 +264,7 @@ typedef struct tagCREATESTRUCTW {
 #define WA_ACTIVE 1
 #define WA_CLICKACTIVE 2
 
+#define HWND_BROADCAST ((HWND)0xffff)
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
@@ -301,6 +302,22 @@ int WINAPI GetWindowTextW(HWND hwnd, LPWSTR buf, int max);
 int WINAPI GetClassNameW(HWND hwnd, LPWSTR buf, int max);
 DWORD WINAPI GetWindowThreadProcessId(HWND hwnd, LPDWORD processId);
 BOOL WINAPI PtInRect(const RECT* rect, POINT pt);
+BOOL WINAPI IsChild(HWND parent, HWND hwnd);
+LONG_PTR WINAPI GetWindowLongPtrW(HWND hwnd, int index);
+LONG_PTR WINAPI SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value);
+LONG WINAPI GetWindowLongW(HWND hwnd, int index);
+LONG WINAPI SetWindowLongW(HWND hwnd, int index, LONG value);
+LRESULT WINAPI CallWindowProcW(WNDPROC proc, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+#define GWLP_WNDPROC (-4)
+#define GWLP_HINSTANCE (-6)
+#define GWLP_HWNDPARENT (-8)
+#define GWLP_ID (-12)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define GWLP_USERDATA (-21)
+#define DWLP_MSGRESULT 0
+#define DWLP_DLGPROC 8
+#define DWLP_USER 16
 
 BOOL WINAPI PostMessageW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT msg, WPARAM wp, LPARAM lp);
@@ -355,6 +372,10 @@ SHORT WINAPI GetKeyState(int vk);
 SHORT WINAPI GetAsyncKeyState(int vk);
 BOOL WINAPI RegisterHotKey(HWND hwnd, int id, UINT modifiers, UINT vk);
 BOOL WINAPI UnregisterHotKey(HWND hwnd, int id);
+
+// The Pocket PC shell call that puts the input panel down (trace: "SHSipPreference([Class], 2)").
+typedef enum { SIP_UP = 0, SIP_DOWN, SIP_FORCEDOWN, SIP_UNCHANGED, SIP_INPUTDIALOG } SIPSTATE;
+BOOL WINAPI SHSipPreference(HWND hwnd, SIPSTATE st);
 
 // ---- modules and resources ----------------------------------------------------
 #define RT_BITMAP MAKEINTRESOURCEW(2)
