@@ -1,0 +1,111 @@
+// The Pocket PC calls and values that desktop Win32 lacks, for the Windows builds.
+// Included by platform/platform.h right after <windows.h>. Where the handheld's value
+// collides with a desktop one, the desktop build gets a value of its own and the
+// call that takes it strips it again, so program code can use the handheld's names.
+#pragma once
+
+// ---- keyboard -------------------------------------------------------------------
+
+// The handheld's "no key click" flag is 4, which desktop Windows reads as
+// KEYEVENTF_UNICODE. Here it is a bit desktop keybd_event does not use, and
+// keybd_event is routed through a wrapper that drops it before the real call.
+#define KEYEVENTF_SILENT 0x10000000u
+void WINAPI brindle_keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra);
+#define keybd_event brindle_keybd_event
+
+// The power key.
+#ifndef VK_OFF
+#define VK_OFF 0xDF
+#endif
+
+// Key state flags of PostKeybdMessage (low bits: this key; high bits: shift state).
+typedef UINT32 KEY_STATE_FLAGS;
+#define KeyStateToggledFlag 0x00000001
+#define KeyStatePrevDownFlag 0x00000040
+#define KeyStateDownFlag 0x00000080
+#define KeyShiftNoCharacterFlag 0x00010000
+#define KeyShiftDeadFlag 0x00020000
+#define KeyShiftRightShiftFlag 0x00200000
+#define KeyShiftLeftAltFlag 0x01000000
+#define KeyShiftLeftShiftFlag 0x02000000
+#define KeyShiftLeftCtrlFlag 0x04000000
+#define KeyShiftCapitalFlag 0x08000000
+#define KeyShiftAnyAltFlag 0x10000000
+#define KeyShiftAnyShiftFlag 0x20000000
+#define KeyShiftAnyCtrlFlag 0x40000000
+
+// Posts a key and/or characters. hwnd (HWND)-1 or NULL: the focus window (desktop:
+// through SendInput); any other window: posted to that window. Each character whose
+// shift-state entry lacks KeyShiftNoCharacterFlag is typed once; the key itself goes
+// down or up by KeyStateDownFlag when no character carries the input.
+BOOL WINAPI PostKeybdMessage(HWND hwnd, UINT vk, KEY_STATE_FLAGS keyStateFlags, UINT cCharacters,
+                             UINT* pShiftStateBuffer, UINT* pCharacterBuffer);
+
+// ---- events ---------------------------------------------------------------------
+
+// On the handheld SetEvent / ResetEvent / PulseEvent are all EventModify.
+#define EVENT_PULSE 1
+#define EVENT_RESET 2
+#define EVENT_SET 3
+BOOL WINAPI EventModify(HANDLE event, DWORD func);
+
+// ---- memory ---------------------------------------------------------------------
+
+#ifndef PAGE_NOCACHE
+#define PAGE_NOCACHE 0x200
+#endif
+#ifndef PAGE_PHYSICAL
+#define PAGE_PHYSICAL 0x400
+#endif
+// Maps physical or kernel addresses into a VirtualAlloc reservation. There are no
+// device registers to map on a desktop: FALSE with ERROR_NOT_SUPPORTED.
+BOOL WINAPI VirtualCopy(LPVOID dest, LPVOID src, DWORD size, DWORD protect);
+
+// ---- shell: input panel, menu bar, dialogs, full screen -------------------------
+
+typedef enum { SIP_UP = 0, SIP_DOWN, SIP_FORCEDOWN, SIP_UNCHANGED, SIP_INPUTDIALOG } SIPSTATE;
+// No input panel on a desktop: TRUE.
+BOOL WINAPI SHSipPreference(HWND hwnd, SIPSTATE st);
+
+// The handheld's layout of this structure: eight 32-bit words, cbSize 32 there.
+typedef struct tagSHMENUBARINFO {
+  DWORD cbSize;
+  HWND hwndParent;
+  DWORD dwFlags;
+  UINT nToolBarId;
+  HINSTANCE hInstRes;
+  int nBmpId;
+  int cBmpImages;
+  HWND hwndMB;
+} SHMENUBARINFO, *PSHMENUBARINFO;
+#define SHCMBF_EMPTYBAR 0x0001
+#define SHCMBF_HIDDEN 0x0002
+#define SHCMBF_HIDESIPBUTTON 0x0004
+#define SHCMBF_COLORBK 0x0008
+#define SHCMBF_HMENU 0x0010
+// No menu bar on a desktop: FALSE, hwndMB 0.
+BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info);
+
+typedef struct tagSHINITDLGINFO {
+  DWORD dwMask;
+  HWND hDlg;
+  DWORD dwFlags;
+} SHINITDLGINFO, *PSHINITDLGINFO;
+#define SHIDIM_FLAGS 0x0001
+#define SHIDIF_DONEBUTTON 0x0001
+#define SHIDIF_SIZEDLG 0x0002
+#define SHIDIF_SIZEDLGFULLSCREEN 0x0004
+#define SHIDIF_SIPDOWN 0x0008
+#define SHIDIF_FULLSCREENNOMENUBAR 0x0010
+#define SHIDIF_EMPTYMENU 0x0020
+// Desktop dialogs keep their own size and have no Done button: TRUE for a valid request.
+BOOL WINAPI SHInitDialog(SHINITDLGINFO* info);
+
+#define SHFS_SHOWTASKBAR 0x0001
+#define SHFS_HIDETASKBAR 0x0002
+#define SHFS_SHOWSIPBUTTON 0x0004
+#define SHFS_HIDESIPBUTTON 0x0008
+#define SHFS_SHOWSTARTICON 0x0010
+#define SHFS_HIDESTARTICON 0x0020
+// No task bar or input panel button to hide on a desktop: TRUE.
+BOOL WINAPI SHFullScreen(HWND hwnd, DWORD state);
