@@ -1,0 +1,13 @@
+// What the simulated shell needs from the window manager.
+#pragma once
+
+#include "win32.h"
+
+namespace sim {
+
+// The first child of `parent` whose control id (the HMENU given to CreateWindowExW, or
+// GWLP_ID) is `id`; null when there is none. Lock held. The window manager provides it;
+// until it does, no control can be found by id.
+HWND ChildById(HWND parent, LONG_PTR id);
+
+}  // namespace sim
