@@ -311,6 +311,21 @@ UINT CurrentMods() {
   return m;
 }
 
+WCHAR CharOf(UINT vk, bool shift, bool caps) {
+  static const char kShiftedDigits[] = ")!@#$%^&*(";
+  if (vk >= 'A' && vk <= 'Z') return (WCHAR)((shift != caps) ? vk : vk + 32);
+  if (vk >= '0' && vk <= '9') return (WCHAR)(shift ? kShiftedDigits[vk - '0'] : vk);
+  switch (vk) {
+    case VK_SPACE: return L' ';
+    case VK_RETURN: return L'\r';
+    case VK_TAB: return L'\t';
+    case VK_BACK: return L'\b';
+    case VK_OEM_COMMA: return shift ? L'<' : L',';
+    case VK_OEM_PERIOD: return shift ? L'>' : L'.';
+    default: return 0;
+  }
+}
+
 // One key event from the keyboard hardware or from keybd_event.
 void KeyInput(BYTE vk, bool up) {
   User& u = U();
@@ -340,22 +355,11 @@ void KeyInput(BYTE vk, bool up) {
   }
   LPARAM lp = 1 | (wasDown ? (1 << 30) : 0);
   if (up) lp = (LPARAM)(1u | (1u << 30) | (1u << 31));
-  PostInput(InputTarget(), up ? WM_KEYUP : WM_KEYDOWN, MessageVk(vk), lp);
-}
-
-WCHAR CharOf(UINT vk, bool shift, bool caps) {
-  static const char kShiftedDigits[] = ")!@#$%^&*(";
-  if (vk >= 'A' && vk <= 'Z') return (WCHAR)((shift != caps) ? vk : vk + 32);
-  if (vk >= '0' && vk <= '9') return (WCHAR)(shift ? kShiftedDigits[vk - '0'] : vk);
-  switch (vk) {
-    case VK_SPACE: return L' ';
-    case VK_RETURN: return L'\r';
-    case VK_TAB: return L'\t';
-    case VK_BACK: return L'\b';
-    case VK_OEM_COMMA: return shift ? L'<' : L',';
-    case VK_OEM_PERIOD: return shift ? L'>' : L'.';
-    default: return 0;
-  }
+  HWND target = InputTarget();
+  PostInput(target, up ? WM_KEYUP : WM_KEYDOWN, MessageVk(vk), lp);
+  // As on the handheld, the keyboard driver makes the character, not TranslateMessage.
+  if (!up)
+    if (WCHAR c = CharOf(vk, Down(VK_SHIFT), (u.keys[VK_CAPITAL] & 0x01) != 0)) PostInput(target, WM_CHAR, c, lp);
 }
 
 }  // namespace
@@ -894,17 +898,10 @@ BOOL WINAPI PeekMessageW(LPMSG msg, HWND hwnd, UINT lo, UINT hi, UINT remove) {
   return Fetch(msg, hwnd, lo, hi, remove, false);
 }
 
+// The handheld's keyboard driver has already made the characters (see KeyInput and
+// PostKeybdMessage); translating again would type them twice.
 BOOL WINAPI TranslateMessage(const MSG* msg) {
-  if (!msg || msg->message != WM_KEYDOWN) return FALSE;
-  Lock lk(Mu());
-  User& u = U();
-  bool shift = (u.keys[VK_SHIFT] & 0x80) != 0;
-  bool caps = (u.keys[VK_CAPITAL] & 0x01) != 0;
-  WCHAR c = CharOf((UINT)msg->wParam, shift, caps);
-  if (!c) return FALSE;
-  // The character comes next, ahead of anything posted meanwhile.
-  Self()->posted.push_front(MSG{msg->hwnd, WM_CHAR, (WPARAM)c, msg->lParam, msg->time, {0, 0}});
-  return TRUE;
+  return msg && (msg->message == WM_KEYDOWN || msg->message == WM_KEYUP);
 }
 
 LRESULT WINAPI DispatchMessageW(const MSG* msg) {
