@@ -448,6 +448,7 @@ bool OpenImage(LPCWSTR name, std::string* path, std::string* realPath, ImagePtr*
   std::free(rp);
   std::vector<uint8_t> bytes;
   if (!ReadWhole(*realPath, &bytes, err)) return false;
+  bytes.shrink_to_fit();  // so that a stray read past the end is caught by ASan
   auto parsed = std::make_shared<pe::Image>();
   if (!pe::Parse(std::move(bytes), parsed.get())) {
     *err = ERROR_BAD_EXE_FORMAT;
