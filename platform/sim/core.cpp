@@ -426,6 +426,13 @@ bool ExternalVirtualWait(Lock& lk, const std::function<bool()>& pred, uint64_t d
 
 }  // namespace
 
+namespace sim {
+bool TimedWait(Lock& lk, const std::function<bool()>& pred, uint64_t deadline) {
+  if (deadline && !K().realClock && !Self()->counted) return ExternalVirtualWait(lk, pred, deadline);
+  return Block(lk, pred, deadline);
+}
+}  // namespace sim
+
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
   Lock lk(Mu());
   auto obj = GetObject(h);
@@ -442,11 +449,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
   } else {
     ThreadRec* self = Self();
     obj->waiters.push_back(self);
-    uint64_t deadline = ms == INFINITE ? 0 : NowLocked() + ms;
-    if (deadline && !K().realClock && !self->counted)
-      ok = ExternalVirtualWait(lk, pred, deadline);
-    else
-      ok = Block(lk, pred, deadline);
+    ok = TimedWait(lk, pred, ms == INFINITE ? 0 : NowLocked() + ms);
     auto& w = obj->waiters;
     w.erase(std::find(w.begin(), w.end(), self));
   }

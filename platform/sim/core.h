@@ -51,6 +51,9 @@ ThreadRec* FindThread(DWORD id);
 // Wake() on the waiting thread. A deadline (virtual or real ms on the sim clock;
 // 0 = none) ends the wait with false when reached first.
 bool Block(Lock& lk, const std::function<bool()>& pred, uint64_t deadline = 0);
+// Block() for any thread: an external thread (the test's) that waits with a deadline
+// under virtual time moves the clock itself, since nobody else would.
+bool TimedWait(Lock& lk, const std::function<bool()>& pred, uint64_t deadline);
 // Make a blocked thread runnable again (it re-tests its predicate). Lock held.
 void Wake(ThreadRec* t);
 // Wake every blocked thread (for state that many may wait on). Lock held.

@@ -151,6 +151,7 @@ BOOL WINAPI SetEvent(HANDLE event);
 BOOL WINAPI ResetEvent(HANDLE event);
 BOOL WINAPI PulseEvent(HANDLE event);
 DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms);
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms);
 void WINAPI Sleep(DWORD ms);
 DWORD WINAPI GetTickCount(void);
 DWORD WINAPI GetLastError(void);
@@ -330,6 +331,23 @@ void WINAPI PostQuitMessage(int exitCode);
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc);
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id);
 UINT WINAPI GetDoubleClickTime(void);
+// Waits for one of the handles or for queue input of the kinds in wakeMask; a thread
+// that must not block sent messages waits this way and then peeks.
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms,
+                                       DWORD wakeMask);
+#define QS_KEY 0x0001
+#define QS_MOUSEMOVE 0x0002
+#define QS_MOUSEBUTTON 0x0004
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
+#define QS_SENDMESSAGE 0x0040
+#define QS_HOTKEY 0x0080
+#define QS_INPUT (QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_KEY)
+#define QS_ALLEVENTS (QS_INPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT | QS_HOTKEY)
+#define QS_ALLINPUT (QS_ALLEVENTS | QS_SENDMESSAGE)
+#define WAIT_ABANDONED_0 0x00000080u
+#define MAXIMUM_WAIT_OBJECTS 64
 
 // ---- keyboard -----------------------------------------------------------------
 #define VK_BACK 0x08

@@ -980,6 +980,70 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
 
 UINT WINAPI GetDoubleClickTime(void) { return 500; }
 
+// ---- waiting for objects and messages together ----------------------------------
+
+static DWORD WaitAny(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms, DWORD wakeMask,
+                     bool messages) {
+  Lock lk(Mu());
+  if (count > MAXIMUM_WAIT_OBJECTS || (count && !handles) || (count == 0 && !messages)) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<KObject>> objs;
+  for (DWORD i = 0; i < count; ++i) {
+    auto o = GetObject(handles[i]);
+    if (!o) {
+      SetError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    objs.push_back(o);
+  }
+  ThreadRec* t = Self();
+  auto queueReady = [&] {
+    if (!messages) return false;
+    if ((wakeMask & QS_SENDMESSAGE) && !t->sent.empty()) return true;
+    if ((wakeMask & (QS_POSTMESSAGE | QS_HOTKEY)) && (!t->posted.empty() || t->quit)) return true;
+    if ((wakeMask & QS_KEY) && !t->input.empty()) return true;
+    if ((wakeMask & QS_TIMER) && ReadyTimer(t, nullptr, 0, 0)) return true;
+    if ((wakeMask & QS_PAINT) && PaintPending(t, nullptr)) return true;
+    return false;
+  };
+  auto ready = [&]() -> int {
+    if (waitAll && count) {
+      bool all = true;
+      for (auto& o : objs) all = all && o->Signaled();
+      if (all) return 0;
+    } else {
+      for (DWORD i = 0; i < count; ++i)
+        if (objs[i]->Signaled()) return (int)i;
+    }
+    return queueReady() ? (int)count : -1;
+  };
+  if (ready() < 0 && ms != 0) {
+    for (auto& o : objs) o->waiters.push_back(t);
+    TimedWait(lk, [&] { return ready() >= 0; }, ms == INFINITE ? 0 : NowLocked() + ms);
+    for (auto& o : objs) o->waiters.erase(std::find(o->waiters.begin(), o->waiters.end(), t));
+  }
+  int r = ready();
+  if (r < 0) return WAIT_TIMEOUT;
+  if (r < (int)count) {
+    if (waitAll)
+      for (auto& o : objs) o->Acquire();
+    else
+      objs[r]->Acquire();
+  }
+  return WAIT_OBJECT_0 + (DWORD)r;
+}
+
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms) {
+  return WaitAny(count, handles, waitAll, ms, 0, false);
+}
+
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms,
+                                       DWORD wakeMask) {
+  return WaitAny(count, handles, waitAll, ms, wakeMask, true);
+}
+
 // ---- keyboard -----------------------------------------------------------------
 
 void WINAPI keybd_event(BYTE vk, BYTE, DWORD flags, ULONG_PTR) {

@@ -204,4 +204,80 @@ TEST(Messages, PeekWithoutRemoveLeavesTheMessageAndQuitComesAfterPosts) {
   UnregisterClassW(L"BrindleConfPeek", nullptr);
 }
 
+// A thread that waits for another thread to finish while that thread may send to it:
+// the wait must go on answering sent messages, or the two deadlock.
+struct SendWhileWaiting {
+  HANDLE created = nullptr;
+  HANDLE finished = nullptr;
+  std::atomic<HWND> hwnd{nullptr};
+  std::atomic<int> wakeups{0};
+  std::atomic<DWORD> result{0};
+};
+
+DWORD WINAPI WaitingThread(LPVOID p) {
+  auto* s = (SendWhileWaiting*)p;
+  s->hwnd = CreateWindowExW(0, kWorkerClass, L"waiting", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                            nullptr, nullptr);
+  SetEvent(s->created);
+  for (;;) {
+    DWORD r = MsgWaitForMultipleObjects(1, &s->finished, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0) {
+      s->result = r;
+      break;
+    }
+    if (r != WAIT_OBJECT_0 + 1) {
+      s->result = r;
+      break;
+    }
+    ++s->wakeups;
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // answers what was sent
+  }
+  DestroyWindow(s->hwnd);
+  return 0;
+}
+
+TEST(Messages, AWaitForObjectsAndSentMessagesAnswersSendsWhileItWaits) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = WorkerProc;
+  wc.lpszClassName = kWorkerClass;
+  ASSERT_NE(RegisterClassW(&wc), 0);
+  SendWhileWaiting s;
+  s.created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  s.finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE th = CreateThread(nullptr, 0, WaitingThread, &s, 0, nullptr);
+  ASSERT_NE(th, nullptr);
+  ASSERT_EQ(WaitForSingleObject(s.created, INFINITE), (DWORD)WAIT_OBJECT_0);
+  gHandlerThread = 0;
+  EXPECT_EQ(SendMessageW(s.hwnd, kAsk, 3, 0), 7);
+  EXPECT_EQ(SendMessageW(s.hwnd, kAsk, 4, 0), 9);
+  EXPECT_NE(gHandlerThread.load(), GetCurrentThreadId());
+  EXPECT_GE(s.wakeups.load(), 1);
+  SetEvent(s.finished);
+  ASSERT_EQ(WaitForSingleObject(th, INFINITE), (DWORD)WAIT_OBJECT_0);
+  EXPECT_EQ(s.result.load(), (DWORD)WAIT_OBJECT_0);
+  CloseHandle(th);
+  CloseHandle(s.created);
+  CloseHandle(s.finished);
+  UnregisterClassW(kWorkerClass, nullptr);
+}
+
+TEST(Messages, WaitForMultipleObjectsReportsWhichHandleAndTimesOut) {
+  HANDLE ev[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)};
+  EXPECT_EQ(WaitForMultipleObjects(2, ev, FALSE, 0), (DWORD)WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForMultipleObjects(2, ev, FALSE, 50), (DWORD)WAIT_TIMEOUT);
+  SetEvent(ev[1]);
+  EXPECT_EQ(WaitForMultipleObjects(2, ev, FALSE, 0), (DWORD)WAIT_OBJECT_0 + 1);
+  EXPECT_EQ(WaitForMultipleObjects(2, ev, FALSE, 0), (DWORD)WAIT_TIMEOUT);  // auto-reset took it
+  SetEvent(ev[1]);
+  EXPECT_EQ(WaitForMultipleObjects(2, ev, TRUE, 0), (DWORD)WAIT_TIMEOUT);  // not all yet
+  SetEvent(ev[0]);
+  EXPECT_EQ(WaitForMultipleObjects(2, ev, TRUE, 0), (DWORD)WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(ev[1], 0), (DWORD)WAIT_TIMEOUT);  // the all-wait took it too
+  EXPECT_EQ(WaitForSingleObject(ev[0], 0), (DWORD)WAIT_OBJECT_0);  // manual reset stays set
+  CloseHandle(ev[0]);
+  CloseHandle(ev[1]);
+  EXPECT_EQ(WaitForMultipleObjects(2, ev, FALSE, 0), (DWORD)WAIT_FAILED);
+}
+
 }  // namespace
