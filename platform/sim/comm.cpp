@@ -287,7 +287,9 @@ void ApplyTermios(int fd, const DCB& d) {
     cfsetispeed(&t, s);
     cfsetospeed(&t, s);
   }
-  t.c_cc[VMIN] = 0;
+  // With VMIN 0 an empty read returns 0, indistinguishable from a hang-up; with VMIN 1
+  // and O_NONBLOCK it fails with EAGAIN.
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   tcsetattr(fd, TCSANOW, &t);
 }
