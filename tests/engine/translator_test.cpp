@@ -460,3 +460,45 @@ TEST_F(TranslatorTest, TrackModifier) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- the picker thread and the reader side by side ------------------------------------------
+
+DWORD WINAPI PickerTyping(LPVOID) {
+  for (int i = 0; i < 200; ++i) {
+    PendingAccent = 2;
+    SendCharacter('x');
+  }
+  return 0;
+}
+
+size_t Count(const std::vector<std::string>& lines, const std::string& s) {
+  size_t n = 0;
+  for (const std::string& l : lines) n += l == s;
+  return n;
+}
+
+// The picker leaves accents and types characters while the reader translates: every
+// E press is composed or typed exactly once, every picked character arrives.
+TEST_F(TranslatorTest, PickerThreadAndReaderRunSideBySide) {
+  HANDLE picker = CreateThread(nullptr, 0, PickerTyping, nullptr, 0, nullptr);
+  ASSERT_NE(picker, nullptr);
+  for (int i = 0; i < 200; ++i) {
+    TranslateKeyByte(Dn(kE));
+    TranslateKeyByte(Up(kE));
+  }
+  WaitForSingleObject(picker, INFINITE);
+  CloseHandle(picker);
+  bench::Settle();
+  std::vector<std::string> keys = Keys();
+  EXPECT_EQ(Count(keys, "PostKeybdMessage(-1, 0x00, 0x0, [0x0], [U+0078])"), 200u);
+  size_t composed = Count(keys, "PostKeybdMessage(-1, 0x00, 0x0, [0x0], [U+00E9])");
+  size_t plain = Count(keys, Press(E));
+  EXPECT_EQ(composed + plain, 200u);
+  EXPECT_EQ(Count(keys, Release(E)), 200u);
+  EXPECT_EQ(Count(keys, "PostKeybdMessage(-1, 0x00, 0x0, [0x0], [U+00B4])"), 0u)
+      << "an acute accent always composes with E";
+}
+
+}  // namespace
