@@ -42,6 +42,8 @@ TEST_F(SimShell, ProgramIconsLoadByResourceId) {
 }
 
 TEST_F(SimShell, ApplicationIconHoldsBothSizes) {
+  // The program's module finds brindle_icons.dll when the first icon is loaded.
+  ASSERT_NE(LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(108)), nullptr);
   HRSRC group = FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(108), RT_GROUP_ICON);
   ASSERT_NE(group, nullptr);
   const auto* bytes = static_cast<const unsigned char*>(LockResource(LoadResource(nullptr, group)));
