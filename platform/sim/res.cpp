@@ -280,6 +280,7 @@ std::map<uintptr_t, Module>& Modules() {
 }
 uintptr_t nextHandle = kFirstModule;
 ImagePtr programImage;
+std::wstring programFile;
 std::vector<ImagePtr> retiredProgramImages;  // data handed out must outlive a replacement
 
 HMODULE ToHandle(uintptr_t v) { return reinterpret_cast<HMODULE>(v); }
@@ -579,7 +580,13 @@ bool SetProgramResources(LPCWSTR file) {
   std::lock_guard<std::mutex> lk(ResMu());
   if (programImage) retiredProgramImages.push_back(programImage);
   programImage = img;
+  programFile = file != nullptr ? file : L"";
   return true;
+}
+
+std::wstring ProgramResources() {
+  std::lock_guard<std::mutex> lk(ResMu());
+  return programFile;
 }
 
 HMODULE ProgramModule() { return ToHandle(kProgramHandle); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "win32.h"
@@ -22,6 +23,8 @@ bool ResourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name, std::vector<uint8
 // them again. False (with the last error) when the file cannot be used; what was set
 // before stays then. Data handed out earlier stays valid for the life of the process.
 bool SetProgramResources(LPCWSTR file);
+// The file name last given to SetProgramResources with success (empty: none).
+std::wstring ProgramResources();
 HMODULE ProgramModule();
 
 // Modules loaded with LoadLibraryW and not yet freed (for leak checks).

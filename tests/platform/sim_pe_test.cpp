@@ -441,7 +441,9 @@ TEST_F(SimStrings, RawBytesForOtherParts) {
 }
 
 TEST_F(SimStrings, TheProgramModule) {
+  const std::wstring before = sim::ProgramResources();
   ASSERT_TRUE(sim::SetProgramResources(nullptr));
+  EXPECT_EQ(sim::ProgramResources(), L"");
   HMODULE self = GetModuleHandleW(nullptr);
   ASSERT_EQ(self, sim::ProgramModule());
   WCHAR buf[32];
@@ -451,6 +453,7 @@ TEST_F(SimStrings, TheProgramModule) {
   EXPECT_EQ(LoadStringW(self, 1, buf, 32), 0);
 
   ASSERT_TRUE(sim::SetProgramResources(L"brindleres.dll"));
+  EXPECT_EQ(sim::ProgramResources(), L"brindleres.dll");
   EXPECT_EQ(LoadStringW(self, 1, buf, 32), 11);
   EXPECT_EQ(0, wcscmp(buf, L"BrindleMain"));
   EXPECT_EQ(LoadStringW(nullptr, 2, buf, 32), 8);
@@ -469,6 +472,9 @@ TEST_F(SimStrings, TheProgramModule) {
 
   ASSERT_TRUE(sim::SetProgramResources(nullptr));
   EXPECT_EQ(LoadStringW(self, 1, buf, 32), 0);
+
+  // Others in this program may rely on what was set before.
+  EXPECT_TRUE(sim::SetProgramResources(before.empty() ? nullptr : before.c_str()));
 }
 
 // Loads, lookups and frees from several threads at once keep the count right.
