@@ -38,7 +38,6 @@ struct Shell {
   std::map<std::pair<HMODULE, std::string>, HICON> iconByName;
   std::map<HICON, Icon> icons;
   uintptr_t nextIcon = 0x70000;
-  bool programIconsTried = false;
   std::map<std::pair<HWND, UINT>, Tray> tray;
   std::map<HWND, HICON> controlIcons;
   std::vector<std::string> started;
@@ -64,11 +63,10 @@ std::string IconLabel(HICON icon) {
 }
 
 // The program has no PE file of its own on the host: its icons live in brindle_icons.dll
-// beside it. Looked for once.
+// beside it, given to the program's module whenever that module has no icons.
 void EnsureProgramIcons() {
-  Shell& s = S();
-  if (s.programIconsTried) return;
-  s.programIconsTried = true;
+  std::vector<uint8_t> probe;
+  if (ResourceBytes(ProgramModule(), RT_GROUP_ICON, MAKEINTRESOURCEW(108), &probe)) return;
   SetProgramResources(L"brindle_icons.dll");
 }
 
