@@ -335,6 +335,26 @@ TEST_F(PeFiles, NamesAndPaths) {
   EXPECT_TRUE(FreeLibrary(h));
 }
 
+// A bare name is looked for beside the program first, then in the current directory.
+TEST_F(PeFiles, SearchOrder) {
+  char cwd[PATH_MAX];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  Write("brindleres.dll", std::vector<uint8_t>(100, 'x'));
+  Write("onlyhere.dll", good);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  HMODULE beside = LoadLibraryW(L"brindleres.dll");
+  HMODULE here = LoadLibraryW(L"onlyhere.dll");
+  ASSERT_EQ(chdir(cwd), 0);
+  ASSERT_NE(beside, nullptr) << "the copy beside the program wins over the damaged one here";
+  ASSERT_NE(here, nullptr) << GetLastError();
+  EXPECT_NE(beside, here);
+  WCHAR buf[16];
+  EXPECT_EQ(LoadStringW(beside, 20, buf, 16), 3);
+  EXPECT_EQ(LoadStringW(here, 20, buf, 16), 3);
+  EXPECT_TRUE(FreeLibrary(beside));
+  EXPECT_TRUE(FreeLibrary(here));
+}
+
 TEST_F(PeFiles, ReferenceCounting) {
   HMODULE a = LoadLibraryW(L"brindleres.dll");
   HMODULE b = LoadLibraryW(L"brindleres.dll");
