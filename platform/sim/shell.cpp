@@ -10,9 +10,6 @@
 
 namespace sim {
 
-// Stands in until the window manager provides the lookup: no control has an id.
-__attribute__((weak)) HWND ChildById(HWND, LONG_PTR) { return nullptr; }
-
 namespace {
 
 constexpr DWORD kDeviceShellExecuteInfoSize = 60;

@@ -6,6 +6,7 @@
 
 #include "bench.h"
 #include "core.h"
+#include "shell_internal.h"
 
 namespace sim {
 
@@ -370,6 +371,14 @@ std::string WindowLabel(HWND hwnd) {
   WindowRec* w = Win(hwnd);
   if (!w) return "[?]";
   return "[" + Narrow(w->cls->name.c_str()) + "]";
+}
+
+HWND ChildById(HWND parent, LONG_PTR id) {
+  WindowRec* p = Win(parent);
+  if (!p) return nullptr;
+  for (HWND c : p->children)
+    if (WindowRec* w = Win(c); w && w->id == id) return c;
+  return nullptr;
 }
 
 void ThreadExiting(ThreadRec* t) {
