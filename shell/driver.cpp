@@ -13,6 +13,8 @@ std::atomic<int32_t> TrayIconPending{1};
 void InitDriver() {
   CapsLockOn = (GetKeyState(VK_CAPITAL) & 1) ? 1 : 0;
   hTouchEvent = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
+  // The reader signals its exit here; a close sleeps on it. One for the whole run.
+  if (hReaderExitEvent == nullptr) hReaderExitEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 }
 
 static void FillTrayRecord(NOTIFYICONDATA* data, UINT flags, HICON icon) {
