@@ -4,6 +4,9 @@
 // call that takes it strips it again, so program code can use the handheld's names.
 #pragma once
 
+// ShellExecuteEx and Shell_NotifyIcon, which WIN32_LEAN_AND_MEAN keeps out of <windows.h>.
+#include <shellapi.h>
+
 // ---- keyboard -------------------------------------------------------------------
 
 // The handheld's "no key click" flag is 4, which desktop Windows reads as
@@ -48,6 +51,13 @@ BOOL WINAPI PostKeybdMessage(HWND hwnd, UINT vk, KEY_STATE_FLAGS keyStateFlags, 
 #define EVENT_RESET 2
 #define EVENT_SET 3
 BOOL WINAPI EventModify(HANDLE event, DWORD func);
+
+// ---- serial port ----------------------------------------------------------------
+
+// The handheld's notice, among the serial events, that it has resumed from suspend.
+#ifndef EV_POWER
+#define EV_POWER 0x2000
+#endif
 
 // ---- memory ---------------------------------------------------------------------
 
