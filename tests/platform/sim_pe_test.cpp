@@ -245,10 +245,10 @@ TEST_F(PeFiles, OtherFilesThatAreNoLibraries) {
 // Random damage inside the resource tree: whatever the parser accepts must index
 // only bytes of the file, and every lookup on it must stay inside them.
 TEST_F(PeFiles, RandomDamageNeverEscapesTheFile) {
-  uint32_t seed = 12345;
-  auto next = [&seed] {
-    seed = seed * 1103515245u + 12345u;
-    return seed >> 8;
+  uint32_t lcg = 12345;
+  auto next = [&lcg] {
+    lcg = lcg * 1103515245u + 12345u;
+    return lcg >> 8;
   };
   const size_t span = good.size() - layout.rsrcRaw;
   int accepted = 0;
