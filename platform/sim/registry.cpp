@@ -486,6 +486,11 @@ LONG WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
   return ERROR_FILE_NOT_FOUND;
 }
 
+LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR name) {
+  std::wstring w = FromAnsi(name);
+  return RegDeleteValueW(key, w.c_str());
+}
+
 LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   sim::Lock lk(sim::Mu());
   LONG err = ERROR_SUCCESS;

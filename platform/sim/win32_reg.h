@@ -60,6 +60,7 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, co
                            DWORD size);
 LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size);
+LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR name);
 LONG WINAPI RegDeleteValueW(HKEY key, LPCWSTR name);
 // Deletes the key with everything beneath it, as the handheld does.
 LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
