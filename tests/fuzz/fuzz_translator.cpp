@@ -1,0 +1,203 @@
+// Fuzz target: a stream of key bytes through TranslateKeyByte, on the simulated
+// handheld, with the checks that must hold whatever the keyboard sends.
+//
+// Input: byte 0 chooses the settings (bit 0 sticky Shift, bit 1 sticky Fn, bit 2
+// Caps Lock on); byte 1 the accent left pending by the picker (low bits, 0..5) and
+// how far the clock moves after each key (bits 4-5: 0, 130, 260 or 390 ms), so the
+// repeat timer fires between keys; every further byte is a key byte.
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/inject.h"
+#include "engine/picker.h"
+#include "engine/state.h"
+#include "engine/translator.h"
+#include "platform/platform.h"
+#include "platform/sim/bench.h"
+#include "shell/resids.h"
+
+namespace {
+
+const uint8_t kScanShift = 0x74;
+const uint8_t kScanFn = 0x77;
+
+HWND pickerWnd = nullptr;
+const uint8_t* currentInput = nullptr;
+size_t currentSize = 0;
+
+[[noreturn]] void Trip(const char* fmt, ...) {
+  std::fprintf(stderr, "fuzz_translator: invariant broken: ");
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  std::fprintf(stderr, "\n  input (%zu bytes):", currentSize);
+  for (size_t i = 0; i < currentSize; ++i) std::fprintf(stderr, " %02X", currentInput[i]);
+  std::fprintf(stderr, "\n");
+  std::abort();
+}
+
+LRESULT CALLBACK SettingsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  // As the settings dialog routes the repeat timer.
+  if (msg == WM_TIMER && wp == REPEAT_TIMER_ID) {
+    SetEvent(hTouchEvent);
+    RepeatTick();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void Pump() {
+  MSG m;
+  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+}
+
+void CheckState(size_t at) {
+  const struct {
+    const char* name;
+    uint32_t value;
+  } flags[] = {{"ShiftDown", ShiftDown},
+               {"FnDown", FnDown},
+               {"StickyShiftLatched", StickyShiftLatched},
+               {"StickyFnLatched", StickyFnLatched},
+               {"PickerOpen", PickerOpen}};
+  for (const auto& f : flags)
+    if (f.value > 1) Trip("%s is %u after byte %zu", f.name, f.value, at);
+  int32_t accent = PendingAccent;
+  if (accent < 0 || accent > 5) Trip("PendingAccent is %d after byte %zu", accent, at);
+}
+
+void CheckTrace() {
+  bool timerRunning = false;
+  for (const std::string& e : bench::Trace()) {
+    if (e.rfind("keybd_event(", 0) == 0) {
+      size_t comma = e.find(", ");
+      std::string flags = comma == std::string::npos ? std::string() : e.substr(comma + 2);
+      if (flags != "0x0)" && flags != "0x2)" && flags != "0x4)") Trip("key event with other flags: %s", e.c_str());
+    } else if (e.rfind("PostKeybdMessage(", 0) == 0) {
+      size_t chars = 0;
+      for (size_t p = e.find("U+"); p != std::string::npos; p = e.find("U+", p + 2)) ++chars;
+      size_t states = e.find("[");
+      bool oneState = states != std::string::npos && e.find(", ", states) > e.find("]", states);
+      if (chars != 1 || !oneState) Trip("PostKeybdMessage without exactly one character: %s", e.c_str());
+    } else if (e.rfind("SetTimer([SettingsDlg], 1,", 0) == 0) {
+      timerRunning = true;
+    } else if (e.rfind("KillTimer([SettingsDlg], 1)", 0) == 0) {
+      timerRunning = false;
+    }
+  }
+  if (timerRunning) Trip("the repeat timer was left running after every key was released");
+}
+
+}  // namespace
+
+// The picker's entry points: a window the translator can find by its class and title.
+void OpenPicker() {
+  if (pickerWnd != nullptr) Trip("OpenPicker with the picker open");
+  WCHAR cls[RES_STRING_MAX] = {0};
+  WCHAR title[RES_STRING_MAX] = {0};
+  LoadStringW(hResDll, IDS_PICKER_CLASS, cls, RES_STRING_MAX);
+  LoadStringW(hResDll, IDS_PICKER_TITLE, title, RES_STRING_MAX);
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.lpszClassName = cls;
+  RegisterClassW(&wc);
+  pickerWnd = CreateWindowExW(0, cls, title, WS_POPUP | WS_VISIBLE, 0, 0, 240, 80, nullptr, nullptr, nullptr,
+                              nullptr);
+  if (pickerWnd == nullptr) Trip("the stand-in picker window could not be made");
+}
+
+void ClosePicker() {
+  if (pickerWnd == nullptr) Trip("ClosePicker with no picker open");
+  DestroyWindow(pickerWnd);
+  pickerWnd = nullptr;
+}
+
+void DrawPickerBitmap(HWND hwnd, WORD id) {
+  if (hwnd != pickerWnd) Trip("DrawPickerBitmap on a window that is not the picker");
+  if (id != PickerBitmapBase && id != PickerBitmapBase + 1) Trip("DrawPickerBitmap of bitmap %u", id);
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  hResDll = LoadLibraryW(L"brindleres.dll");
+  if (hResDll == nullptr) {
+    std::fprintf(stderr, "fuzz_translator: brindleres.dll must lie beside the fuzzer\n");
+    std::exit(1);
+  }
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  currentInput = data;
+  currentSize = size;
+  if (!bench::Reset()) Trip("bench::Reset failed");
+  pickerWnd = nullptr;
+
+  // The program's start values, then the settings this input chose.
+  InitialDelay = 500;
+  RepeatRate = 20;
+  PrefShift = data[0] & 1;
+  PrefFn = (data[0] >> 1) & 1;
+  CapsLockOn = (data[0] >> 2) & 1;
+  ShiftDown = 0;
+  FnDown = 0;
+  StickyShiftLatched = 0;
+  StickyFnLatched = 0;
+  PrevScanCode = 0;
+  PendingAccent = (data[1] & 0x0F) % 6;
+  PickerOpen = 0;
+  PickerBitmapBase = IDB_PICKER;
+  RepeatKey = 0;
+  RepeatArmed = 0;
+  RepeatTimerOn = 0;
+  const DWORD step = static_cast<DWORD>((data[1] >> 4) & 3) * 130;
+
+  hTouchEvent = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = SettingsProc;
+  wc.lpszClassName = L"SettingsDlg";
+  RegisterClassW(&wc);
+  hSettingsDlg = CreateWindowExW(0, L"SettingsDlg", L"Settings", WS_POPUP, 0, 0, 240, 294, nullptr, nullptr,
+                                 nullptr, nullptr);
+  if (hTouchEvent == nullptr || hSettingsDlg == nullptr) Trip("the handheld could not be set up");
+
+  std::vector<uint8_t> keys(data + 2, data + size);
+  // Every key let go, then Shift and Fn twice more: whatever latched ends.
+  std::vector<uint8_t> tail;
+  for (unsigned scan = 0; scan < 0x80; ++scan) tail.push_back(static_cast<uint8_t>(scan | 0x80));
+  for (int i = 0; i < 2; ++i) {
+    tail.push_back(kScanShift | 0x80);
+    tail.push_back(kScanFn | 0x80);
+  }
+
+  size_t at = 2;
+  for (uint8_t b : keys) {
+    TranslateKeyByte(b);
+    CheckState(at++);
+    if (step != 0) {
+      bench::Advance(step);
+      Pump();
+      CheckState(at - 1);
+    }
+  }
+  for (uint8_t b : tail) {
+    TranslateKeyByte(b);
+    CheckState(at++);
+  }
+  if (RepeatTimerOn != 0) Trip("RepeatTimerOn is %u after every key was released", static_cast<uint32_t>(RepeatTimerOn));
+  CheckTrace();
+  // A tick already queued must not bring the repeat back.
+  bench::Advance(1000);
+  Pump();
+  if (RepeatTimerOn != 0) Trip("RepeatTimerOn is %u after a late tick", static_cast<uint32_t>(RepeatTimerOn));
+
+  hSettingsDlg = nullptr;
+  hTouchEvent = nullptr;
+  return 0;
+}
