@@ -2,9 +2,12 @@
 // handheld, with the checks that must hold whatever the keyboard sends.
 //
 // Input: byte 0 chooses the settings (bit 0 sticky Shift, bit 1 sticky Fn, bit 2
-// Caps Lock on); byte 1 the accent left pending by the picker (low bits, 0..5) and
-// how far the clock moves after each key (bits 4-5: 0, 130, 260 or 390 ms), so the
-// repeat timer fires between keys; every further byte is a key byte.
+// Caps Lock on; bit 3: both sticky settings are switched over, as from the settings
+// dialog, after key 4 * (bits 4-7)); byte 1 the accent left pending by the picker
+// (low bits, 0..5), how far the clock moves after each key (bits 4-5: 0, 130, 260 or
+// 390 ms), so the repeat timer fires between keys, and the repeat delay and rate
+// (bits 6-7, the last being what a hand-edited registry may hold); every further
+// byte is a key byte.
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -140,8 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pickerWnd = nullptr;
 
   // The program's start values, then the settings this input chose.
-  InitialDelay = 500;
-  RepeatRate = 20;
+  const uint32_t delays[] = {500, 250, 1000, 0};
+  const uint32_t rates[] = {20, 30, 1, 0};
+  InitialDelay = delays[data[1] >> 6];
+  RepeatRate = rates[data[1] >> 6];
   PrefShift = data[0] & 1;
   PrefFn = (data[0] >> 1) & 1;
   CapsLockOn = (data[0] >> 2) & 1;
@@ -157,6 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RepeatArmed = 0;
   RepeatTimerOn = 0;
   const DWORD step = static_cast<DWORD>((data[1] >> 4) & 3) * 130;
+  const size_t switchAt = (data[0] & 8) != 0 ? 4u * (data[0] >> 4) : SIZE_MAX;
 
   hTouchEvent = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
   WNDCLASSW wc = {};
@@ -177,8 +183,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   size_t at = 2;
-  for (uint8_t b : keys) {
-    TranslateKeyByte(b);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (i == switchAt) {
+      PrefShift = PrefShift ^ 1;
+      PrefFn = PrefFn ^ 1;
+    }
+    TranslateKeyByte(keys[i]);
     CheckState(at++);
     if (step != 0) {
       bench::Advance(step);
