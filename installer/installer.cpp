@@ -53,6 +53,25 @@ static void Append(char* buf, const char* text) {
   buf[used + len] = '\0';
 }
 
+// Composes <install folder>\corvane tavlo into DestPath.
+static void ComposePackageFolder() {
+  DestPath[0] = '\0';
+  Append(DestPath, InstallDir);
+  Append(DestPath, Backslash);
+  Append(DestPath, PackageFolder);
+}
+
+// Copies .\<file> into the package folder, over a copy an earlier run left there.
+static void CopyIntoPackage(const char* file) {
+  ComposePackageFolder();
+  Append(DestPath, Backslash);
+  Append(DestPath, file);
+  SourcePath[0] = '\0';
+  Append(SourcePath, SourcePrefix);
+  Append(SourcePath, file);
+  CopyFileA(SourcePath, DestPath, FALSE);
+}
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   HKEY key;
 
@@ -89,29 +108,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 1;
   }
 
-  DestPath[0] = '\0';
-  Append(DestPath, InstallDir);
-  Append(DestPath, Backslash);
-  Append(DestPath, PackageFolder);
+  ComposePackageFolder();
   CreateDirectoryA(DestPath, NULL);
-
-  Append(DestPath, Backslash);
-  Append(DestPath, PackageFile);
-  SourcePath[0] = '\0';
-  Append(SourcePath, SourcePrefix);
-  Append(SourcePath, PackageFile);
-  CopyFileA(SourcePath, DestPath, FALSE);
-
-  DestPath[0] = '\0';
-  Append(DestPath, InstallDir);
-  Append(DestPath, Backslash);
-  Append(DestPath, PackageFolder);
-  Append(DestPath, Backslash);
-  Append(DestPath, DescriptionFile);
-  SourcePath[0] = '\0';
-  Append(SourcePath, SourcePrefix);
-  Append(SourcePath, DescriptionFile);
-  CopyFileA(SourcePath, DestPath, FALSE);
+  CopyIntoPackage(PackageFile);
+  CopyIntoPackage(DescriptionFile);
 
   SourcePath[0] = '\0';
   Append(SourcePath, Quote);
