@@ -627,17 +627,24 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
   uintptr_t h = reinterpret_cast<uintptr_t>(module);
+  bool unloaded = false;
   {
     std::lock_guard<std::mutex> lk(sim::ResMu());
     if (h == sim::kProgramHandle) return TRUE;  // the program is never unloaded
     auto it = sim::Modules().find(h);
-    if (it != sim::Modules().end()) {
-      if (--it->second.refs == 0) sim::Modules().erase(it);
-      return TRUE;
+    if (it == sim::Modules().end()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    if (--it->second.refs == 0) {
+      sim::Modules().erase(it);
+      unloaded = true;
     }
   }
-  SetLastError(ERROR_INVALID_HANDLE);
-  return FALSE;
+  // Outside the resource lock: the icon cache takes the platform lock, which is held
+  // around resource reads elsewhere.
+  if (unloaded) sim::ModuleUnloaded(module);
+  return TRUE;
 }
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR name) {

@@ -30,4 +30,8 @@ HMODULE ProgramModule();
 // Modules loaded with LoadLibraryW and not yet freed (for leak checks).
 int LoadedModules();
 
+// Called (no lock held) when the last FreeLibrary of a module unloads it: what other
+// parts keep of its resources goes with it.
+void ModuleUnloaded(HMODULE module);
+
 }  // namespace sim

@@ -109,6 +109,21 @@ BOOL WINAPI CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_A
 
 // ---- icons ----------------------------------------------------------------------
 
+namespace sim {
+void ModuleUnloaded(HMODULE module) {
+  Lock lk(Mu());
+  Shell& s = S();
+  for (auto it = s.iconByName.begin(); it != s.iconByName.end();) {
+    if (it->first.first == module) {
+      s.icons.erase(it->second);
+      it = s.iconByName.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+}  // namespace sim
+
 HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
   Lock lk(Mu());
   if (!instance || !name) {

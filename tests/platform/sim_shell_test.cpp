@@ -74,6 +74,21 @@ HWND MakeWindow(HWND parent, int id) {
                          (HMENU)(intptr_t)id, nullptr, nullptr);
 }
 
+TEST_F(SimShell, IconsOfAFreedModuleGoWithIt) {
+  HMODULE icons = LoadLibraryW(L"brindle_icons.dll");
+  ASSERT_NE(icons, nullptr);
+  HICON status = LoadIconW(icons, MAKEINTRESOURCEW(145));
+  ASSERT_NE(status, nullptr);
+  EXPECT_TRUE(bench::DescribeIcon(status).known);
+  HMODULE again = LoadLibraryW(L"brindle_icons.dll");
+  ASSERT_EQ(again, icons);
+  EXPECT_TRUE(FreeLibrary(again));
+  EXPECT_TRUE(bench::DescribeIcon(status).known);  // still loaded once
+  EXPECT_TRUE(FreeLibrary(icons));
+  EXPECT_FALSE(bench::DescribeIcon(status).known);
+  EXPECT_EQ(LoadIconW(icons, MAKEINTRESOURCEW(145)), nullptr);  // a stale module gives nothing
+}
+
 TEST_F(SimShell, TrayIconAddModifyDelete) {
   HWND dlg = MakeWindow(nullptr, 0);
   ASSERT_NE(dlg, nullptr);
