@@ -34,6 +34,12 @@ static_assert(sizeof(DCB) == 28, "DCB must have the device's layout");
 namespace sim {
 namespace {
 
+// A call's argument the port cannot take.
+BOOL BadArgument() {
+  SetError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
 constexpr uintptr_t kAsicBase = 0xA2000000u;
 constexpr size_t kPage = 4096;
 constexpr size_t kPowerOffReg = 0x760;
@@ -414,10 +420,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buf, DWORD toRead, LPDWORD got, LPOVERLAPP
   if (got) *got = 0;
   auto p = PortOf(h);
   if (!p) return FALSE;
-  if (!got || ov || (!buf && toRead)) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!got || ov || (!buf && toRead)) return BadArgument();
   if (D().failReads) {
     SetError(ERROR_GEN_FAILURE);
     return FALSE;
@@ -457,10 +460,7 @@ BOOL WINAPI GetCommState(HANDLE h, LPDCB dcb) {
   ObservePower();
   auto p = PortOf(h);
   if (!p) return FALSE;
-  if (!dcb) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!dcb) return BadArgument();
   *dcb = D().dcb;
   dcb->DCBlength = sizeof(DCB);
   return TRUE;
@@ -471,11 +471,9 @@ BOOL WINAPI SetCommState(HANDLE h, LPDCB dcb) {
   ObservePower();
   auto p = PortOf(h);
   if (!p) return FALSE;
-  if (!dcb || dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 || dcb->Parity > 4 ||
-      dcb->StopBits > 2) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  bool bad = !dcb || dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 ||
+             dcb->Parity > 4 || dcb->StopBits > 2;
+  if (bad) return BadArgument();
   D().dcb = *dcb;
   Record("SetCommState(baud=" + std::to_string(dcb->BaudRate) + ", size=" +
          std::to_string(dcb->ByteSize) + ", parity=" + std::to_string(dcb->Parity) +
@@ -489,10 +487,7 @@ BOOL WINAPI GetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
   ObservePower();
   auto p = PortOf(h);
   if (!p) return FALSE;
-  if (!t) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!t) return BadArgument();
   *t = p->timeouts;
   return TRUE;
 }
@@ -502,10 +497,7 @@ BOOL WINAPI SetCommTimeouts(HANDLE h, LPCOMMTIMEOUTS t) {
   ObservePower();
   auto p = PortOf(h);
   if (!p) return FALSE;
-  if (!t) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!t) return BadArgument();
   p->timeouts = *t;
   Record("SetCommTimeouts(" + Hex(t->ReadIntervalTimeout) + ", " +
          std::to_string(t->ReadTotalTimeoutMultiplier) + ", " +
@@ -532,10 +524,7 @@ BOOL WINAPI GetCommMask(HANDLE h, LPDWORD mask) {
   Lock lk(Mu());
   auto p = PortOf(h);
   if (!p) return FALSE;
-  if (!mask) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!mask) return BadArgument();
   *mask = p->mask;
   return TRUE;
 }
@@ -591,10 +580,7 @@ BOOL WINAPI GetCommModemStatus(HANDLE h, LPDWORD status) {
   if (status) *status = 0;
   auto p = PortOf(h);
   if (!p) return FALSE;
-  if (!status) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (!status) return BadArgument();
   if (p->dead) {
     SetError(ERROR_GEN_FAILURE);
     return FALSE;
@@ -708,10 +694,7 @@ BOOL WINAPI VirtualFree(LPVOID addr, SIZE_T size, DWORD type) {
   ObservePower();
   Device& d = D();
   auto it = d.regions.find((uintptr_t)addr);
-  if (it == d.regions.end() || type != MEM_RELEASE || size != 0) {
-    SetError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  if (it == d.regions.end() || type != MEM_RELEASE || size != 0) return BadArgument();
   munmap(addr, it->second.size);
   if (it->second.asic) --d.mapped;
   Record(std::string("VirtualFree(") + (it->second.asic ? "ASIC" : "region") + ", 0x8000)");
