@@ -171,6 +171,8 @@ int HandOffToSync() {
   ReaderStop = 1;
   // A close that got the port first ends this reader and stops the driver itself.
   if (!TakeAndClosePort()) return 0;
+  // The release of a key held now can no longer arrive: its repeat would type on.
+  StopRepeat();
   SHELLEXECUTEINFO info;
   memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;  // 60 on the handheld
@@ -236,6 +238,8 @@ DWORD WINAPI ReaderThread(LPVOID) {
       }
     }
   }
+  // Whatever ended the link, no release byte will end a repeat still running.
+  StopRepeat();
   // The watchdog ends with the reader, so it never restarts a driver the user stopped.
   KillTimer(hSettingsDlg, WATCHDOG_TIMER_ID);
   ReaderExited = 1;

@@ -193,6 +193,44 @@ TEST_F(SerialTest, ResumeRepowersTheKeyboardAndStopsARepeatWithoutAnyByte) {
   EXPECT_EQ(DriverState, DRIVER_RUNNING);
 }
 
+struct LinkEndRow {
+  const char* name;
+  void (*end)();
+  int state;
+};
+
+// A key held when the link ends never gets its release byte: its repeat must end with
+// the link, not type on by itself while the driver is paused or stopped.
+TEST_F(SerialTest, ARepeatEndsWithTheLink) {
+  const LinkEndRow rows[] = {
+      {"user stop", [] { PostMessageW(hSettingsDlg, kRunStop, 0, 0); }, DRIVER_STOPPED},
+      {"cradle", [] { bench::SetCarrier(true); }, DRIVER_PAUSED},
+      {"lost port", [] { bench::FailAllWaits(true); }, DRIVER_PAUSED},
+  };
+  for (const LinkEndRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    Run(kRunStop);
+    bench::SetCarrier(false);
+    bench::FailAllWaits(false);
+    Start();
+    ASSERT_EQ(DriverState, DRIVER_RUNNING);
+    bench::ClearTrace();
+    bench::SendKeyBytes({0x04});  // A pressed, never released
+    bench::Settle();
+    ASSERT_EQ(bench::Trace({"SetTimer([SettingsDlg], 1"}).size(), 1u);
+    bench::ClearTrace();
+    row.end();
+    bench::Settle();
+    EXPECT_EQ(bench::Trace({"KillTimer([SettingsDlg], 1)"}), (Lines{DialogTimer(false, 1)}));
+    // Longer than the delay and many periods: not one more press, also through a
+    // hand-off's second of sleep.
+    bench::Advance(3000);
+    EXPECT_TRUE(bench::Trace({"keybd_event"}).empty());
+    EXPECT_EQ(DriverState, row.state);
+    EXPECT_EQ(Readers(), 0);
+  }
+}
+
 TEST_F(SerialTest, ResumeInTheCradlePowersFirstThenHandsOver) {
   Start();
   bench::ClearTrace();
