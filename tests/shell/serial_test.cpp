@@ -344,6 +344,36 @@ TEST_F(SerialTest, WatchdogEndsWithTheReaderAndNeverRestartsAStoppedDriver) {
   EXPECT_EQ(DriverState, DRIVER_PAUSED);
 }
 
+struct WatchdogEndRow {
+  const char* name;
+  void (*end)();
+};
+
+// However the reader ended, no timer of the driver's is left running on the dialog:
+// a watchdog left armed would tick every ten minutes for the rest of the run.
+TEST_F(SerialTest, NoTimerOutlivesTheReaderWhenTheDriverIsStopped) {
+  const WatchdogEndRow rows[] = {
+      {"user stop", [] {}},
+      {"cradle, then stop", [] { bench::SetCarrier(true); bench::Advance(1000); }},
+      {"lost port, then stop", [] { bench::FailAllWaits(true); bench::Settle(); }},
+  };
+  for (const WatchdogEndRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    bench::SetCarrier(false);
+    bench::FailAllWaits(false);
+    Start();
+    ASSERT_EQ(DriverState, DRIVER_RUNNING);
+    bench::Advance(300000);  // the watchdog is half-way
+    row.end();
+    Stop();
+    ASSERT_EQ(DriverState, DRIVER_STOPPED);
+    ASSERT_EQ(Readers(), 0);
+    TimerTicks();
+    bench::Advance(1300000);
+    EXPECT_TRUE(TimerTicks().empty());
+  }
+}
+
 struct MappingRow {
   const char* name;
   bool failAlloc;

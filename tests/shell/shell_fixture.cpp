@@ -35,11 +35,16 @@ Lines Display(int state, bool add) {
 
 static std::mutex commandMu;
 static std::vector<unsigned> commands;
+static std::vector<unsigned> timerTicks;
 static HANDLE releaseEvent = nullptr;
 
 static INT_PTR CALLBACK SettingsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_TIMER:
+      {
+        std::lock_guard<std::mutex> g(commandMu);
+        timerTicks.push_back(static_cast<unsigned>(wp));
+      }
       switch (wp) {
         case REPEAT_TIMER_ID:
           SetEvent(hTouchEvent);
@@ -124,6 +129,7 @@ void ShellTest::SetUp() {
   {
     std::lock_guard<std::mutex> g(commandMu);
     commands.clear();
+    timerTicks.clear();
   }
   // The program's start values.
   DriverState = DRIVER_STOPPED;
@@ -197,6 +203,13 @@ void ShellTest::PostToDialog(UINT msg, WPARAM wp, LPARAM lp) {
 std::vector<unsigned> ShellTest::MainCommands() {
   std::lock_guard<std::mutex> g(commandMu);
   return commands;
+}
+
+std::vector<unsigned> ShellTest::TimerTicks() {
+  std::lock_guard<std::mutex> g(commandMu);
+  std::vector<unsigned> ticks;
+  ticks.swap(timerTicks);
+  return ticks;
 }
 
 int ShellTest::Readers() { return bench::LiveThreads() - 1; }

@@ -53,6 +53,8 @@ class ShellTest : public ::testing::Test {
 
   // Commands the main window received, as numbers.
   std::vector<unsigned> MainCommands();
+  // Ids of the WM_TIMER messages the stand-in dialog received since the last call.
+  std::vector<unsigned> TimerTicks();
   // Simulated threads other than the user-interface thread.
   int Readers();
 
