@@ -43,6 +43,8 @@ struct StartedProcess {
   std::string application;   // when given
   std::string commandLine;   // the exact bytes up to the NUL
   std::string program;       // the program the command line names (first token, unquoted)
+  bool hasProcessAttributes = false;  // security attributes given for the process
+  bool hasThreadAttributes = false;   // ... and for its first thread
   bool inheritHandles = false;
   DWORD creationFlags = 0;
   bool hasEnvironment = false;

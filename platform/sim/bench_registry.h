@@ -47,5 +47,8 @@ int OpenRegistryKeys();
 //   RegCloseKey(HKLM\Software\X)
 // The size is the buffer size the program passed; "(default)" names the default value.
 std::vector<std::string> RegistryReads();
+// Also put those reads into the ordered trace, between the program's other calls, until
+// the next bench::Reset.
+void TraceRegistryReads(bool on = true);
 
 }  // namespace bench

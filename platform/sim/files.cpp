@@ -337,8 +337,8 @@ void WINAPI GetStartupInfoA(LPSTARTUPINFOA info) {
   info->wShowWindow = F().startShow;
 }
 
-BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
+BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
                            LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                            LPPROCESS_INFORMATION processInformation) {
   sim::Lock lk(sim::Mu());
@@ -351,6 +351,8 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
   if (application) p.application = application;
   if (commandLine) p.commandLine = commandLine;
   p.program = application ? std::string(application) : FirstToken(commandLine);
+  p.hasProcessAttributes = processAttributes != nullptr;
+  p.hasThreadAttributes = threadAttributes != nullptr;
   p.inheritHandles = inheritHandles != FALSE;
   p.creationFlags = creationFlags;
   p.hasEnvironment = environment != nullptr;
@@ -360,8 +362,8 @@ BOOL WINAPI CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATT
   p.hasStartupInfo = true;
   p.startupInfo = *startupInfo;
   p.started = F().missingPrograms.count(Lower(p.program)) == 0;
-  sim::Record("CreateProcess(app=" + Quoted(application) + ", cmd=[" + Quoted(commandLine) +
-              "], inherit=" + (inheritHandles ? "TRUE" : "FALSE") + ", flags=" + sim::Hex(creationFlags) +
+  sim::Record("CreateProcess(app=" + Quoted(application) + ", cmd=[" + Quoted(commandLine) + "]" +
+              (processAttributes ? ", process sa" : "") + (threadAttributes ? ", thread sa" : "") + ", inherit=" + (inheritHandles ? "TRUE" : "FALSE") + ", flags=" + sim::Hex(creationFlags) +
               ", env=" + (environment ? "given" : "(null)") + ", cwd=" + Quoted(currentDirectory) + ")");
   F().started.push_back(p);
   memset(processInformation, 0, sizeof *processInformation);

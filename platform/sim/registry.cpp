@@ -40,6 +40,7 @@ struct Registry {
   bool available = true;
   LONG error = ERROR_ACCESS_DENIED;
   std::vector<std::string> reads;
+  bool readsInTrace = false;
 };
 
 Registry& R() {
@@ -61,6 +62,7 @@ void DropAll() {
   r.available = true;
   r.error = ERROR_ACCESS_DENIED;
   r.reads.clear();
+  r.readsInTrace = false;
 }
 
 const bool kResetHook = (sim::OnReset(DropAll), true);
@@ -339,7 +341,10 @@ std::string Join(const std::string& base, const std::wstring& sub) {
   return sub.empty() ? base : base + "\\" + Utf8(sub);
 }
 
-void Log(const std::string& s) { R().reads.push_back(s); }
+void Log(const std::string& s) {
+  R().reads.push_back(s);
+  if (R().readsInTrace) sim::Record(s);
+}
 
 // ---- the calls, shared by the ANSI and wide forms ---------------------------------
 
@@ -640,6 +645,11 @@ void SetRegistryAvailable(bool available, LONG error) {
 int OpenRegistryKeys() {
   sim::Lock lk(sim::Mu());
   return (int)R().open.size();
+}
+
+void TraceRegistryReads(bool on) {
+  sim::Lock lk(sim::Mu());
+  R().readsInTrace = on;
 }
 
 std::vector<std::string> RegistryReads() {

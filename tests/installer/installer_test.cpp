@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/platform.h"
@@ -82,6 +83,8 @@ TEST_F(Installer, CopiesThePackageAndStartsTheApplicationManager) {
   ASSERT_EQ(started.size(), 1u);
   EXPECT_FALSE(started[0].hasApplication);
   EXPECT_EQ(started[0].commandLine, "\"C:\\Sync\\CEAPPMGR.EXE\" \"C:\\Sync\\corvane tavlo\\install.ini\"");
+  EXPECT_FALSE(started[0].hasProcessAttributes);
+  EXPECT_FALSE(started[0].hasThreadAttributes);
   EXPECT_EQ(started[0].program, "C:\\Sync\\CEAPPMGR.EXE");
   EXPECT_FALSE(started[0].inheritHandles);
   EXPECT_EQ(started[0].creationFlags, 0u);
@@ -108,6 +111,185 @@ TEST_F(Installer, ReadsBothValuesWithReadAccessAndClosesTheKeys) {
   EXPECT_EQ(bench::OpenRegistryKeys(), 0);
   EXPECT_TRUE(bench::Trace({"Reg"}).empty()) << "the installer writes nothing to the registry";
 }
+
+// Every outcome as one ordered sequence of calls: each key is closed before the run
+// goes on or ends, the beep or box comes after that, and nothing follows a failure.
+struct OrderCase {
+  const char* name;
+  void (*setUp)();
+  int exitCode;
+  std::vector<std::string> calls;
+};
+
+void PrintTo(const OrderCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string kOpenManager = "RegOpenKeyEx(" + kAppPathsLabel + ", 0x20019) -> ";
+const std::string kReadManager = "RegQueryValueEx(" + kAppPathsLabel + ", (default), 256) -> ";
+const std::string kCloseManager = "RegCloseKey(" + kAppPathsLabel + ")";
+const std::string kOpenSync = "RegOpenKeyEx(" + kSyncLabel + ", 0x20019) -> ";
+const std::string kReadSync = "RegQueryValueEx(" + kSyncLabel + ", InstalledDir, 256) -> ";
+const std::string kCloseSync = "RegCloseKey(" + kSyncLabel + ")";
+const std::string kBeep = "MessageBeep(0x0)";
+
+void SetManager(const std::string& path) { bench::RegSetString(HKEY_LOCAL_MACHINE, kAppPathsKey, "", path); }
+void SetFolder(const std::string& dir) {
+  bench::RegSetString(HKEY_LOCAL_MACHINE, kSyncKey, "InstalledDir", dir);
+  bench::MakeDirs(dir);
+}
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const std::vector<std::string> kBothRead = {kOpenManager + "0", kReadManager + "0", kCloseManager,
+                                            kOpenSync + "0",    kReadSync + "0",    kCloseSync};
+
+class InstallerOrder : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(InstallerOrder, CallsComeInOrderAndStopAtTheFirstFailure) {
+  const OrderCase& c = GetParam();
+  ASSERT_TRUE(bench::Reset());
+  bench::SetCurrentDir(kWorkDir);
+  ASSERT_TRUE(bench::PutFile(".\\keybd.PPC_ARM.cab", "cab"));
+  ASSERT_TRUE(bench::PutFile(".\\install.ini", "ini"));
+  c.setUp();
+  bench::TraceRegistryReads();
+  EXPECT_EQ(WinMain(nullptr, nullptr, nullptr, SW_SHOWNORMAL), c.exitCode);
+  EXPECT_EQ(bench::Trace(kKinds), c.calls);
+  EXPECT_EQ(bench::OpenRegistryKeys(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, InstallerOrder,
+    ::testing::Values(
+        OrderCase{"Installs",
+                  [] {
+                    SetManager("C:\\Sync\\CEAPPMGR.EXE");
+                    SetFolder("C:\\Sync");
+                  },
+                  0, Joined(kBothRead, FullRun("C:\\Sync\\CEAPPMGR.EXE", "C:\\Sync"))},
+        OrderCase{"NoManagerKey", [] { SetFolder("C:\\Sync"); }, 1,
+                  {kOpenManager + "2", "MessageBox(Windows CE Services not installed!, corvane tavlo driver, 0x30)"}},
+        OrderCase{"NoManagerPath",
+                  [] {
+                    bench::RegCreateKey(HKEY_LOCAL_MACHINE, kAppPathsKey);
+                    SetFolder("C:\\Sync");
+                  },
+                  1, {kOpenManager + "0", kReadManager + "2", kCloseManager, kBeep}},
+        OrderCase{"ManagerPathTooLongToRead",
+                  [] {
+                    SetManager("C:\\" + std::string(253, 'm'));
+                    SetFolder("C:\\Sync");
+                  },
+                  1, {kOpenManager + "0", kReadManager + "234", kCloseManager, kBeep}},
+        OrderCase{"NoSyncKey", [] { SetManager("C:\\Sync\\CEAPPMGR.EXE"); }, 1,
+                  {kOpenManager + "0", kReadManager + "0", kCloseManager, kOpenSync + "2",
+                   "MessageBox(Cannot find ActiveSync path!, corvane tavlo driver, 0x30)"}},
+        OrderCase{"NoInstallFolder",
+                  [] {
+                    SetManager("C:\\Sync\\CEAPPMGR.EXE");
+                    bench::RegCreateKey(HKEY_LOCAL_MACHINE, kSyncKey);
+                  },
+                  1,
+                  {kOpenManager + "0", kReadManager + "0", kCloseManager, kOpenSync + "0", kReadSync + "2",
+                   kCloseSync, kBeep}},
+        OrderCase{"CompositionTooLong",
+                  [] {
+                    SetManager("C:\\Sync\\CEAPPMGR.EXE");
+                    SetFolder("C:\\" + std::string(221, 'd'));
+                  },
+                  1, Joined(kBothRead, {kBeep})}),
+    [](const ::testing::TestParamInfo<OrderCase>& info) { return std::string(info.param.name); });
+
+// Whatever a value holds (any type, with or without its NUL), the installer uses the text
+// up to the first NUL or the end of the data; 256 bytes that do not end in a NUL leave no
+// room for one and are refused like a longer value.
+struct ShapeCase {
+  const char* name;
+  DWORD type;
+  std::vector<uint8_t> ansi;  // the value as the ANSI call returns it
+  const char* used;           // the text the installer goes on with; null: refused with a beep
+};
+
+void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<uint8_t> Bytes(const std::string& s, bool nul) {
+  std::vector<uint8_t> b(s.begin(), s.end());
+  if (nul) b.push_back(0);
+  return b;
+}
+
+// The stored form of ANSI bytes: UTF-16LE for the string types, as they are otherwise.
+std::vector<uint8_t> Stored(DWORD type, const std::vector<uint8_t>& ansi) {
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return ansi;
+  std::vector<uint8_t> out;
+  for (uint8_t b : ansi) {
+    out.push_back(b);
+    out.push_back(0);
+  }
+  return out;
+}
+
+const std::string k100 = "C:\\" + std::string(97, 'x');
+const std::string k255 = "C:\\" + std::string(252, 'x');
+const std::string k256 = "C:\\" + std::string(253, 'x');
+
+class InstallerValueShapes : public Installer,
+                             public ::testing::WithParamInterface<std::tuple<ShapeCase, bool>> {};
+
+TEST_P(InstallerValueShapes, UsesTheTextUpToItsEndOrRefusesIt) {
+  const ShapeCase& c = std::get<0>(GetParam());
+  const bool manager = std::get<1>(GetParam());
+  std::vector<uint8_t> stored = Stored(c.type, c.ansi);
+  if (manager) {
+    bench::RegSetRaw(HKEY_LOCAL_MACHINE, kAppPathsKey, "", c.type, stored);
+    SetFolder("C:\\Sync");
+  } else {
+    SetManager("C:\\Sync\\CEAPPMGR.EXE");
+    bench::RegSetRaw(HKEY_LOCAL_MACHINE, kSyncKey, "InstalledDir", c.type, stored);
+  }
+  if (!c.used) {
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Actions(), (std::vector<std::string>{kBeep}));
+    EXPECT_TRUE(bench::StartedProcesses().empty());
+    return;
+  }
+  EXPECT_EQ(Run(), 0);
+  if (manager) {
+    EXPECT_EQ(Actions(), FullRun(c.used, "C:\\Sync"));
+  } else {
+    EXPECT_EQ(Actions(), FullRun("C:\\Sync\\CEAPPMGR.EXE", c.used));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, InstallerValueShapes,
+    ::testing::Combine(
+        ::testing::Values(
+            ShapeCase{"String", REG_SZ, Bytes(k100, true), k100.c_str()},
+            ShapeCase{"StringWithoutNul", REG_SZ, Bytes(k100, false), k100.c_str()},
+            ShapeCase{"ExpandStringUnexpanded", REG_EXPAND_SZ, Bytes("%SystemDrive%\\Sync", true),
+                      "%SystemDrive%\\Sync"},
+            ShapeCase{"MultiStringFirstOnly", REG_MULTI_SZ, Bytes(std::string("C:\\A\0C:\\B\0", 10), true), "C:\\A"},
+            ShapeCase{"BinaryWithoutNul", REG_BINARY, Bytes("C:\\Bin", false), "C:\\Bin"},
+            ShapeCase{"DwordAsText", REG_DWORD, Bytes("Sync", false), "Sync"},
+            ShapeCase{"DwordWithNuls", REG_DWORD, {'A', 0, 0, 0}, "A"},
+            ShapeCase{"EmptyString", REG_SZ, Bytes("", true), ""},
+            ShapeCase{"NoData", REG_BINARY, {}, ""},
+            ShapeCase{"EmbeddedNulAtTheLastByte", REG_BINARY, Bytes(k255, true), nullptr},
+            ShapeCase{"Of255WithoutNul", REG_SZ, Bytes(k255, false), nullptr},
+            ShapeCase{"Of256WithoutNul", REG_SZ, Bytes(k256, false), nullptr},
+            ShapeCase{"Binary256WithoutNul", REG_BINARY, Bytes(k256, false), nullptr},
+            ShapeCase{"Of256WithNul", REG_SZ, Bytes(k256, true), nullptr},
+            ShapeCase{"NulInsideOf256NotAtTheEnd", REG_BINARY,
+                      Bytes(std::string("C:\\S\0", 5) + std::string(251, 'z'), false), nullptr},
+            ShapeCase{"NulInsideOf255", REG_BINARY, Bytes(std::string("C:\\S\0", 5) + std::string(250, 'z'), false),
+                      "C:\\S"}),
+        ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<ShapeCase, bool>>& info) {
+      return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "AsManagerPath" : "AsInstallFolder");
+    });
 
 TEST_F(Installer, IgnoresItsArguments) {
   static char empty[] = "";

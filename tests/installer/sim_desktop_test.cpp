@@ -138,6 +138,58 @@ TEST_F(SimDesktop, ProcessStartIsRecordedAndHandlesClose) {
   EXPECT_FALSE(started[1].started);
 }
 
+TEST_F(SimDesktop, ProcessStartNotesSecurityAttributes) {
+  char cmd[] = "x.exe";
+  STARTUPINFOA si{};
+  PROCESS_INFORMATION pi;
+  SECURITY_ATTRIBUTES sa{};
+  CreateProcessA(nullptr, cmd, &sa, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  CreateProcessA(nullptr, cmd, nullptr, &sa, FALSE, 0, nullptr, nullptr, &si, &pi);
+  CreateProcessA(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+  auto started = bench::StartedProcesses();
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_TRUE(started[0].hasProcessAttributes);
+  EXPECT_FALSE(started[0].hasThreadAttributes);
+  EXPECT_FALSE(started[1].hasProcessAttributes);
+  EXPECT_TRUE(started[1].hasThreadAttributes);
+  EXPECT_FALSE(started[2].hasProcessAttributes);
+  EXPECT_FALSE(started[2].hasThreadAttributes);
+  auto trace = bench::Trace({"CreateProcess"});
+  ASSERT_EQ(trace.size(), 3u);
+  EXPECT_EQ(trace[0], "CreateProcess(app=(null), cmd=[x.exe], process sa, inherit=FALSE, flags=0x0, env=(null), cwd=(null))");
+  EXPECT_EQ(trace[1], "CreateProcess(app=(null), cmd=[x.exe], thread sa, inherit=FALSE, flags=0x0, env=(null), cwd=(null))");
+  EXPECT_EQ(trace[2], "CreateProcess(app=(null), cmd=[x.exe], inherit=FALSE, flags=0x0, env=(null), cwd=(null))");
+}
+
+TEST_F(SimDesktop, RegistryReadsJoinTheTraceOnlyWhenAsked) {
+  bench::RegSetString(HKEY_LOCAL_MACHINE, "Software\\X", "V", "v");
+  auto readV = [] {
+    HKEY key;
+    char buf[8];
+    DWORD size = sizeof buf;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\X", 0, KEY_READ, &key), ERROR_SUCCESS);
+    MessageBeep(MB_OK);
+    EXPECT_EQ(RegQueryValueExA(key, "V", nullptr, nullptr, (LPBYTE)buf, &size), ERROR_SUCCESS);
+    RegCloseKey(key);
+  };
+  readV();
+  EXPECT_EQ(bench::Trace({"Reg", "MessageBeep"}), (std::vector<std::string>{"MessageBeep(0x0)"}));
+  bench::ClearTrace();
+  bench::TraceRegistryReads();
+  readV();
+  EXPECT_EQ(bench::Trace({"Reg", "MessageBeep"}), (std::vector<std::string>{
+                                                       "RegOpenKeyEx(HKLM\\Software\\X, 0x20019) -> 0",
+                                                       "MessageBeep(0x0)",
+                                                       "RegQueryValueEx(HKLM\\Software\\X, V, 8) -> 0",
+                                                       "RegCloseKey(HKLM\\Software\\X)",
+                                                   }));
+  EXPECT_EQ(bench::RegistryReads().size(), 6u);
+  ASSERT_TRUE(bench::Reset());
+  bench::RegSetString(HKEY_LOCAL_MACHINE, "Software\\X", "V", "v");
+  readV();
+  EXPECT_EQ(bench::Trace({"Reg"}), std::vector<std::string>{});
+}
+
 TEST_F(SimDesktop, MessageBoxesTakeQueuedAnswersOrTheirDefaultButton) {
   EXPECT_EQ(MessageBoxW(nullptr, L"Exit?", L"Keyboard", MB_YESNO | MB_ICONQUESTION), IDYES);
   EXPECT_EQ(MessageBoxW(nullptr, L"Exit?", L"Keyboard", MB_YESNO | 0x100), IDNO);
