@@ -171,8 +171,8 @@ int HandOffToSync() {
   ReaderStop = 1;
   // A close that got the port first ends this reader and stops the driver itself.
   if (!TakeAndClosePort()) return 0;
-  // The release of a key held now can no longer arrive: its repeat would type on.
-  StopRepeat();
+  // Keys held now never get their release: lift them before the line changes hands.
+  ReleaseHeldKeys();
   SHELLEXECUTEINFO info;
   memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;  // 60 on the handheld
@@ -238,8 +238,8 @@ DWORD WINAPI ReaderThread(LPVOID) {
       }
     }
   }
-  // Whatever ended the link, no release byte will end a repeat still running.
-  StopRepeat();
+  // Whatever ended the link, no release byte will lift a key still down.
+  ReleaseHeldKeys();
   // The watchdog ends with the reader, so it never restarts a driver the user stopped.
   KillTimer(hSettingsDlg, WATCHDOG_TIMER_ID);
   ReaderExited = 1;

@@ -9,3 +9,9 @@ void TranslateKeyByte(uint8_t keyByte);
 
 // Shift and Fn: records the key as down or up and returns 1; 0 for any other key.
 int TrackModifier(uint8_t scan, int down);
+
+// The link has ended (stop, hand-off, lost port, watchdog): the release bytes of the
+// keys still down can no longer arrive. Lifts what the driver holds down in the input
+// system (the repeating key, left Shift) and starts the modifiers afresh.
+// Reader thread, on its way out.
+void ReleaseHeldKeys();

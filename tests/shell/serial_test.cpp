@@ -199,35 +199,69 @@ struct LinkEndRow {
   int state;
 };
 
-// A key held when the link ends never gets its release byte: its repeat must end with
-// the link, not type on by itself while the driver is paused or stopped.
-TEST_F(SerialTest, ARepeatEndsWithTheLink) {
-  const LinkEndRow rows[] = {
+struct HeldRow {
+  const char* name;
+  std::vector<unsigned char> bytes;  // typed before the link ends
+  Lines lifted;                      // key events the end of the link sends
+};
+
+// Keys down when the link ends never get their release byte: the repeat must not type
+// on while the driver is paused or stopped, nothing may stay down in the input system,
+// and the next link starts with fresh modifiers.
+TEST_F(SerialTest, KeysHeldWhenTheLinkEndsAreLifted) {
+  const LinkEndRow ends[] = {
       {"user stop", [] { PostMessageW(hSettingsDlg, kRunStop, 0, 0); }, DRIVER_STOPPED},
       {"cradle", [] { bench::SetCarrier(true); }, DRIVER_PAUSED},
       {"lost port", [] { bench::FailAllWaits(true); }, DRIVER_PAUSED},
   };
-  for (const LinkEndRow& row : rows) {
-    SCOPED_TRACE(row.name);
-    Run(kRunStop);
-    bench::SetCarrier(false);
-    bench::FailAllWaits(false);
-    Start();
-    ASSERT_EQ(DriverState, DRIVER_RUNNING);
-    bench::ClearTrace();
-    bench::SendKeyBytes({0x04});  // A pressed, never released
-    bench::Settle();
-    ASSERT_EQ(bench::Trace({"SetTimer([SettingsDlg], 1"}).size(), 1u);
-    bench::ClearTrace();
-    row.end();
-    bench::Settle();
-    EXPECT_EQ(bench::Trace({"KillTimer([SettingsDlg], 1)"}), (Lines{DialogTimer(false, 1)}));
-    // Longer than the delay and many periods: not one more press, also through a
-    // hand-off's second of sleep.
-    bench::Advance(3000);
-    EXPECT_TRUE(bench::Trace({"keybd_event"}).empty());
-    EXPECT_EQ(DriverState, row.state);
-    EXPECT_EQ(Readers(), 0);
+  const HeldRow held[] = {
+      {"nothing", {0x04, 0x84}, {}},
+      {"A repeating", {0x04}, {"keybd_event(0x41, 0x2)"}},
+      {"Shift held", {0x74}, {"keybd_event(0xA0, 0x2)"}},
+      {"Shift and A held", {0x74, 0x04}, {"keybd_event(0x41, 0x2)", "keybd_event(0xA0, 0x2)"}},
+      {"sticky Shift latched", {0x74, 0xF4}, {"keybd_event(0xA0, 0x2)"}},
+      {"sticky Fn latched", {0x77, 0xF7}, {}},
+      {"Shift+Backspace repeating", {0x74, 0x2A}, {"keybd_event(0x2E, 0x2)", "keybd_event(0xA0, 0x2)"}},
+  };
+  for (const LinkEndRow& end : ends) {
+    for (const HeldRow& row : held) {
+      SCOPED_TRACE(std::string(end.name) + ", " + row.name);
+      Run(kRunStop);
+      bench::SetCarrier(false);
+      bench::FailAllWaits(false);
+      PrefShift = 1;
+      PrefFn = 1;
+      Start();
+      ASSERT_EQ(DriverState, DRIVER_RUNNING);
+      bench::SendKeyBytes(row.bytes);
+      bench::Settle();
+      bench::ClearTrace();
+      end.end();
+      bench::Settle();
+      // Longer than the delay and many periods, and through a hand-off's second of sleep.
+      bench::Advance(3000);
+      EXPECT_EQ(bench::Trace({"keybd_event"}), row.lifted);
+      EXPECT_TRUE(bench::Trace({"SetTimer([SettingsDlg], 1"}).empty());
+      EXPECT_EQ(DriverState, end.state);
+      EXPECT_EQ(Readers(), 0);
+      EXPECT_EQ(ShiftDown, 0u);
+      EXPECT_EQ(FnDown, 0u);
+      EXPECT_EQ(StickyShiftLatched, 0u);
+      EXPECT_EQ(StickyFnLatched, 0u);
+      EXPECT_EQ(RepeatTimerOn, 0u);
+
+      // The next link: a Shift release that comes first is not a lone tap.
+      bench::SetCarrier(false);
+      bench::FailAllWaits(false);
+      if (end.state == DRIVER_STOPPED) Start();
+      bench::Advance(2000);
+      ASSERT_EQ(DriverState, DRIVER_RUNNING);
+      bench::ClearTrace();
+      bench::SendKeyBytes({0xF4});
+      bench::Settle();
+      EXPECT_EQ(bench::Trace({"keybd_event"}), (Lines{"keybd_event(0xA0, 0x2)"}));
+      EXPECT_EQ(StickyShiftLatched, 0u);
+    }
   }
 }
 
