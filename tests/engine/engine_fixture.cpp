@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "tests/support/start_values.h"
+
 namespace enginetest {
 
 // ---- the picker's entry points ----------------------------------------------------
@@ -131,23 +133,7 @@ void EngineTest::SetUp() {
     std::lock_guard<std::mutex> g(appMu);
     appMessages.clear();
   }
-  // The program's start values: LoadSettings' defaults, everything else zero.
-  InitialDelay = 500;
-  RepeatRate = 20;
-  PrefShift = 0;
-  PrefFn = 0;
-  CapsLockOn = 0;
-  ShiftDown = 0;
-  FnDown = 0;
-  StickyShiftLatched = 0;
-  StickyFnLatched = 0;
-  PrevScanCode = 0;
-  PendingAccent = 0;
-  PickerOpen = 0;
-  PickerBitmapBase = 148;
-  RepeatKey = 0;
-  RepeatArmed = 0;
-  RepeatTimerOn = 0;
+  testsupport::ResetEngineState();
 
   hResDll = LoadLibraryW(L"brindleres.dll");
   ASSERT_NE(hResDll, nullptr) << "brindleres.dll must lie beside the test program";

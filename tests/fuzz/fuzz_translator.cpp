@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "platform/sim/bench.h"
 #include "shell/resids.h"
+#include "tests/support/start_values.h"
 
 namespace {
 
@@ -145,22 +146,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The program's start values, then the settings this input chose.
   const uint32_t delays[] = {500, 250, 1000, 0};
   const uint32_t rates[] = {20, 30, 1, 0};
+  testsupport::ResetEngineState();
   InitialDelay = delays[data[1] >> 6];
   RepeatRate = rates[data[1] >> 6];
   PrefShift = data[0] & 1;
   PrefFn = (data[0] >> 1) & 1;
   CapsLockOn = (data[0] >> 2) & 1;
-  ShiftDown = 0;
-  FnDown = 0;
-  StickyShiftLatched = 0;
-  StickyFnLatched = 0;
-  PrevScanCode = 0;
   PendingAccent = (data[1] & 0x0F) % 6;
-  PickerOpen = 0;
-  PickerBitmapBase = IDB_PICKER;
-  RepeatKey = 0;
-  RepeatArmed = 0;
-  RepeatTimerOn = 0;
   const DWORD step = static_cast<DWORD>((data[1] >> 4) & 3) * 130;
   const size_t switchAt = (data[0] & 8) != 0 ? 4u * (data[0] >> 4) : SIZE_MAX;
 

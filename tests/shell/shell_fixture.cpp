@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "tests/support/start_values.h"
+
 // The picker is not part of these tests; the translator's calls to it are recorded.
 void OpenPicker() { bench::Record("OpenPicker()"); }
 void ClosePicker() { bench::Record("ClosePicker()"); }
@@ -140,21 +142,7 @@ void ShellTest::SetUp() {
   hReaderExitEvent = nullptr;
   v_pASICRegs = nullptr;
   AsicMapped = 0;
-  InitialDelay = 500;
-  RepeatRate = 20;
-  PrefShift = 0;
-  PrefFn = 0;
-  CapsLockOn = 0;
-  ShiftDown = 0;
-  FnDown = 0;
-  StickyShiftLatched = 0;
-  StickyFnLatched = 0;
-  PrevScanCode = 0;
-  PendingAccent = 0;
-  PickerOpen = 0;
-  RepeatKey = 0;
-  RepeatArmed = 0;
-  RepeatTimerOn = 0;
+  testsupport::ResetEngineState();
   hTouchEvent = nullptr;
 
   hResDll = LoadLibraryW(L"brindleres.dll");
