@@ -6,6 +6,7 @@
 #include "engine/serial.h"
 #include "engine/state.h"
 #include "shell/resids.h"
+#include "shell/settings.h"
 
 std::atomic<int32_t> DriverState{DRIVER_STOPPED};
 std::atomic<int32_t> TrayIconPending{1};
@@ -15,6 +16,7 @@ void InitDriver() {
   hTouchEvent = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
   // The reader signals its exit here; a close sleeps on it. One for the whole run.
   if (hReaderExitEvent == nullptr) hReaderExitEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  LoadSettings();
 }
 
 static void FillTrayRecord(NOTIFYICONDATA* data, UINT flags, HICON icon) {

@@ -349,6 +349,14 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL 
 #define WAIT_ABANDONED_0 0x00000080u
 #define MAXIMUM_WAIT_OBJECTS 64
 
+// ---- check boxes (the settings load checks them) --------------------------------
+#ifndef BM_SETCHECK
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0x0000
+#define BST_CHECKED 0x0001
+#endif
+
 // ---- keyboard -----------------------------------------------------------------
 #define VK_BACK 0x08
 #define VK_TAB 0x09
