@@ -30,14 +30,15 @@ static STARTUPINFOA StartupInfo;
 static PROCESS_INFORMATION ProcessInfo;
 
 // Reads one registry value as text into a 256-byte buffer. FALSE when the key cannot
-// be read or the value leaves no room for its terminating NUL.
+// be read or the value has no NUL within 256 bytes and no room for one.
 static BOOL ReadValue(HKEY key, const char* name, char* buf) {
   DWORD size = BUFFER_SIZE;
   LONG rc = RegQueryValueExA(key, name, NULL, NULL, (LPBYTE)buf, &size);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS || size > BUFFER_SIZE) return FALSE;
   if (size == 0 || buf[size - 1] != '\0') {
-    if (size == BUFFER_SIZE) return FALSE;
+    // A full buffer is still a string when its zero lies inside it.
+    if (size == BUFFER_SIZE) return memchr(buf, '\0', size) != NULL;
     buf[size] = '\0';
   }
   return TRUE;

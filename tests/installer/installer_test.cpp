@@ -203,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<OrderCase>& info) { return std::string(info.param.name); });
 
 // Whatever a value holds (any type, with or without its NUL), the installer uses the text
-// up to the first NUL or the end of the data; 256 bytes that do not end in a NUL leave no
+// up to the first NUL or the end of the data; 256 bytes with no NUL anywhere leave no
 // room for one and are refused like a longer value.
 struct ShapeCase {
   const char* name;
@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
             ShapeCase{"Binary256WithoutNul", REG_BINARY, Bytes(k256, false), nullptr},
             ShapeCase{"Of256WithNul", REG_SZ, Bytes(k256, true), nullptr},
             ShapeCase{"NulInsideOf256NotAtTheEnd", REG_BINARY,
-                      Bytes(std::string("C:\\S\0", 5) + std::string(251, 'z'), false), nullptr},
+                      Bytes(std::string("C:\\S\0", 5) + std::string(251, 'z'), false), "C:\\S"},
             ShapeCase{"NulInsideOf255", REG_BINARY, Bytes(std::string("C:\\S\0", 5) + std::string(250, 'z'), false),
                       "C:\\S"}),
         ::testing::Bool()),
