@@ -1,8 +1,23 @@
 // The Pocket PC calls on desktop Windows.
 #include "platform/platform.h"
 
-// From here on keybd_event is the desktop call again.
+#include <commctrl.h>
+#include <string.h>
+
+// From here on these are the desktop calls again.
 #undef keybd_event
+#undef RegCreateKeyExW
+#undef RegOpenKeyExW
+
+// The settings dialog has trackbars, whose class desktop Windows registers only once
+// the common controls are initialised; the handheld's shell has done that before any
+// program starts. Every program using this layer links this file, so it is done here,
+// before main and so before any dialog.
+static bool InitControls() {
+  INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES};
+  return InitCommonControlsEx(&icc) != FALSE;
+}
+[[maybe_unused]] static const bool g_controlsReady = InitControls();
 
 void WINAPI brindle_keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra) {
   keybd_event(vk, scan, flags & ~static_cast<DWORD>(KEYEVENTF_SILENT), extra);
@@ -71,6 +86,22 @@ BOOL WINAPI PostKeybdMessage(HWND hwnd, UINT vk, KEY_STATE_FLAGS keyStateFlags, 
   return ok;
 }
 
+// What the handheld takes access 0 to mean.
+static REGSAM HandheldAccess(REGSAM access) {
+  return access == 0 ? KEY_ALL_ACCESS : access;
+}
+
+LONG WINAPI brindle_RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
+                                    REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                    LPDWORD disposition) {
+  return RegCreateKeyExW(key, subKey, reserved, cls, options, HandheldAccess(access), security, result,
+                         disposition);
+}
+
+LONG WINAPI brindle_RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+  return RegOpenKeyExW(key, subKey, options, HandheldAccess(access), result);
+}
+
 BOOL WINAPI EventModify(HANDLE event, DWORD func) {
   switch (func) {
     case EVENT_PULSE:
@@ -84,13 +115,109 @@ BOOL WINAPI EventModify(HANDLE event, DWORD func) {
   return FALSE;
 }
 
-BOOL WINAPI VirtualCopy(LPVOID, LPVOID, DWORD, DWORD) {
-  SetLastError(ERROR_NOT_SUPPORTED);
-  return FALSE;
+BOOL WINAPI VirtualCopy(LPVOID dest, LPVOID, DWORD size, DWORD) {
+  if (dest == nullptr || size == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Committing fails with the desktop's own error where dest is not reserved.
+  return VirtualAlloc(dest, size, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 
 BOOL WINAPI SHSipPreference(HWND, SIPSTATE) {
   return TRUE;
+}
+
+// ---- menu bar -------------------------------------------------------------------
+
+static const wchar_t kMenuBarClass[] = L"BrindleMenuBar";
+static const WORD kNoSubMenu = 0xFFFF;
+static const size_t kHeaderWords = 2;
+static const size_t kButtonWords = 7;
+enum { kImage, kCommand, kState, kStyle, kText, kReserved, kSubMenu };
+
+// The handheld's bar is a window; here it stands for the desktop menu it put on its
+// parent, so destroying it (by itself or with the parent) takes that menu away again.
+static LRESULT CALLBACK MenuBarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_DESTROY: {
+      HMENU bar = reinterpret_cast<HMENU>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+      HWND parent = GetParent(hwnd);
+      // Still on the parent and it cannot be taken off: the parent destroys it itself.
+      if (bar != nullptr && (GetMenu(parent) != bar || SetMenu(parent, nullptr))) DestroyMenu(bar);
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      return 0;
+    }
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+static HINSTANCE LayerModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&MenuBarProc), &module);
+  return module;
+}
+
+static bool RegisterMenuBarClass() {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = MenuBarProc;
+  wc.hInstance = LayerModule();
+  wc.lpszClassName = kMenuBarClass;
+  return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+// Sub-menu `index` of MENU resource `menuId`, taken out of a fresh copy of that menu,
+// so each button owns its own popup even when two name the same one.
+static HMENU TakeSubMenu(HINSTANCE res, WORD menuId, WORD index) {
+  HMENU whole = LoadMenuW(res, MAKEINTRESOURCEW(menuId));
+  if (whole == nullptr) return nullptr;
+  HMENU sub = GetSubMenu(whole, index);
+  if (sub != nullptr && !RemoveMenu(whole, index, MF_BYPOSITION)) sub = nullptr;
+  DestroyMenu(whole);
+  return sub;
+}
+
+static bool AddButton(HMENU bar, HINSTANCE res, WORD menuId, const WORD* button) {
+  if (button[kState] & TBSTATE_HIDDEN) return true;
+  // A desktop menu item has no picture, so its text is what the user finds it by: a
+  // button without one is a bad resource here.
+  wchar_t text[80];
+  if (LoadStringW(res, button[kText], text, 80) <= 0) return false;
+  UINT flags = MF_STRING;
+  if (!(button[kState] & TBSTATE_ENABLED)) flags |= MF_GRAYED;
+  if (button[kSubMenu] == kNoSubMenu) return AppendMenuW(bar, flags, button[kCommand], text) != FALSE;
+  HMENU sub = TakeSubMenu(res, menuId, button[kSubMenu]);
+  if (sub == nullptr) return false;
+  if (AppendMenuW(bar, flags | MF_POPUP, reinterpret_cast<UINT_PTR>(sub), text)) return true;
+  DestroyMenu(sub);
+  return false;
+}
+
+// The bar's desktop menu from the RCDATA menu-bar resource, or nullptr. Nothing past
+// the resource's own size is read.
+static HMENU BuildMenuBar(HINSTANCE res, UINT id) {
+  HRSRC found = FindResourceW(res, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+  if (found == nullptr) return nullptr;
+  DWORD bytes = SizeofResource(res, found);
+  HGLOBAL loaded = LoadResource(res, found);
+  const BYTE* data = loaded != nullptr ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  if (data == nullptr || bytes < kHeaderWords * sizeof(WORD)) return nullptr;
+  WORD header[kHeaderWords];
+  memcpy(header, data, sizeof header);
+  size_t count = header[1];
+  if ((bytes - sizeof header) / (kButtonWords * sizeof(WORD)) < count) return nullptr;
+  HMENU bar = CreateMenu();
+  if (bar == nullptr) return nullptr;
+  for (size_t i = 0; i < count; ++i) {
+    WORD button[kButtonWords];
+    memcpy(button, data + sizeof header + i * sizeof button, sizeof button);
+    if (!AddButton(bar, res, header[0], button)) {
+      DestroyMenu(bar);
+      return nullptr;
+    }
+  }
+  return bar;
 }
 
 BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info) {
@@ -99,8 +226,40 @@ BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info) {
     return FALSE;
   }
   info->hwndMB = nullptr;
-  SetLastError(ERROR_NOT_SUPPORTED);
-  return FALSE;
+  HWND parent = info->hwndParent;
+  if (!IsWindow(parent) || (GetWindowLongW(parent, GWL_STYLE) & WS_CHILD)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  HMENU bar;
+  if (info->dwFlags & SHCMBF_EMPTYBAR) {
+    bar = CreateMenu();
+  } else if (info->dwFlags & SHCMBF_HMENU) {
+    bar = LoadMenuW(info->hInstRes, MAKEINTRESOURCEW(info->nToolBarId));
+  } else {
+    bar = BuildMenuBar(info->hInstRes, info->nToolBarId);
+  }
+  if (bar == nullptr) {
+    SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+    return FALSE;
+  }
+  HWND mb = nullptr;
+  if (RegisterMenuBarClass())
+    mb = CreateWindowExW(0, kMenuBarClass, L"", WS_CHILD, 0, 0, 0, 0, parent, nullptr, LayerModule(), nullptr);
+  if (mb == nullptr) {
+    DestroyMenu(bar);
+    return FALSE;
+  }
+  SetWindowLongPtrW(mb, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(bar));
+  if (!SetMenu(parent, bar)) {
+    DWORD error = GetLastError();
+    DestroyWindow(mb);  // the menu is not on the parent, so this destroys it
+    SetLastError(error);
+    return FALSE;
+  }
+  DrawMenuBar(parent);
+  info->hwndMB = mb;
+  return TRUE;
 }
 
 BOOL WINAPI SHInitDialog(SHINITDLGINFO* info) {

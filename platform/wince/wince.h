@@ -6,6 +6,8 @@
 
 // ShellExecuteEx and Shell_NotifyIcon, which WIN32_LEAN_AND_MEAN keeps out of <windows.h>.
 #include <shellapi.h>
+// Trackbar messages: the handheld declares them with the other controls.
+#include <commctrl.h>
 
 // ---- keyboard -------------------------------------------------------------------
 
@@ -44,6 +46,19 @@ typedef UINT32 KEY_STATE_FLAGS;
 BOOL WINAPI PostKeybdMessage(HWND hwnd, UINT vk, KEY_STATE_FLAGS keyStateFlags, UINT cCharacters,
                              UINT* pShiftStateBuffer, UINT* pCharacterBuffer);
 
+// ---- registry ----------------------------------------------------------------
+
+// The handheld ignores the access argument of these two; desktop Windows grants what
+// is asked for, so access 0 would give a key that can neither read nor write. The
+// program's W calls go through wrappers where 0 means full access (KEY_ALL_ACCESS);
+// explicit rights pass unchanged, and the A calls (the installer's) are not touched.
+LONG WINAPI brindle_RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR cls, DWORD options,
+                                    REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                                    LPDWORD disposition);
+LONG WINAPI brindle_RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+#define RegCreateKeyExW brindle_RegCreateKeyExW
+#define RegOpenKeyExW brindle_RegOpenKeyExW
+
 // ---- events ---------------------------------------------------------------------
 
 // On the handheld SetEvent / ResetEvent / PulseEvent are all EventModify.
@@ -67,8 +82,10 @@ BOOL WINAPI EventModify(HANDLE event, DWORD func);
 #ifndef PAGE_PHYSICAL
 #define PAGE_PHYSICAL 0x400
 #endif
-// Maps physical or kernel addresses into a VirtualAlloc reservation. There are no
-// device registers to map on a desktop: FALSE with ERROR_NOT_SUPPORTED.
+// Maps physical or kernel addresses into a VirtualAlloc reservation. A desktop has no
+// keyboard power registers to map, so the reservation is committed as an ordinary
+// read/write page instead (src and protect are not used): the power writes land there
+// and change nothing, and the driver runs on a desktop COM port.
 BOOL WINAPI VirtualCopy(LPVOID dest, LPVOID src, DWORD size, DWORD protect);
 
 // ---- shell: input panel, menu bar, dialogs, full screen -------------------------
@@ -93,7 +110,16 @@ typedef struct tagSHMENUBARINFO {
 #define SHCMBF_HIDESIPBUTTON 0x0004
 #define SHCMBF_COLORBK 0x0008
 #define SHCMBF_HMENU 0x0010
-// No menu bar on a desktop: FALSE, hwndMB 0.
+// Builds the bar as a desktop menu on hwndParent (a top-level window) from the menu-bar
+// resource nToolBarId of hInstRes: an RCDATA of 16-bit words, the id of a MENU
+// resource, the button count, then 7 words per button (image, command, state, style,
+// text string id, 0, sub-menu index or 0xFFFF). A button with a sub-menu becomes a
+// popup holding that sub-menu of the MENU resource; any other a menu item sending its
+// command as WM_COMMAND to hwndParent. SHCMBF_HMENU: nToolBarId is a MENU resource,
+// set as it is. SHCMBF_EMPTYBAR: an empty bar.
+// hwndMB is a hidden child window of hwndParent that owns the desktop menu: destroying
+// it takes the menu off hwndParent again. A bad or missing resource: FALSE, hwndMB 0,
+// ERROR_RESOURCE_DATA_NOT_FOUND.
 BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info);
 
 typedef struct tagSHINITDLGINFO {

@@ -2,9 +2,14 @@
 // turn into on a desktop, checked under Wine.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -195,23 +200,441 @@ TEST(WinceEvents, EventModifyIsSetResetAndPulse) {
   }
 }
 
-TEST(WinceMemory, VirtualCopyIsNotSupported) {
+// ---- registry --------------------------------------------------------------------
+
+const wchar_t kTestKey[] = L"SOFTWARE\\CorvaneLayerTest";
+
+class WinceRegistry : public ::testing::Test {
+ protected:
+  void SetUp() override { Clean(); }
+  void TearDown() override { Clean(); }
+  static void Clean() {
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"SOFTWARE\\CorvaneLayerTest\\Tavlo");
+    RegDeleteKeyW(HKEY_CURRENT_USER, kTestKey);
+  }
+};
+
+struct DwordSetting {
+  const wchar_t* name;
+  DWORD value;
+};
+
+// The program's own sequence: create the parent and the subkey with access 0, write
+// DWORDs, then open each level with access 0 and read into a 4-byte buffer.
+TEST_F(WinceRegistry, AccessZeroWritesAndReadsAsOnTheHandheld) {
+  const DwordSetting settings[] = {
+      {L"StickyShift", 1}, {L"StickyFn", 0}, {L"RepeatRate", 30}, {L"InitialDelay", 1000}, {L"Big", 0xFFFFFFFFu},
+  };
+  HKEY parent = nullptr, key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, 0, nullptr, &parent, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  ASSERT_EQ(RegCreateKeyExW(parent, L"Tavlo", 0, nullptr, 0, 0, nullptr, &key, &disposition), ERROR_SUCCESS);
+  for (const DwordSetting& s : settings) {
+    EXPECT_EQ(RegSetValueExW(key, s.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&s.value), 4), ERROR_SUCCESS)
+        << "write " << s.value;
+  }
+  RegCloseKey(key);
+  RegCloseKey(parent);
+
+  // A second create finds the key there.
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, 0, nullptr, &parent, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  RegCloseKey(parent);
+
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, 0, &parent), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(parent, L"Tavlo", 0, 0, &key), ERROR_SUCCESS);
+  for (const DwordSetting& s : settings) {
+    DWORD value = 0x5A5A5A5A, type = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExW(key, s.name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+    EXPECT_EQ(value, s.value);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(size, 4u);
+  }
+  DWORD value = 0, size = 4;
+  EXPECT_EQ(RegQueryValueExW(key, L"Missing", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+  RegCloseKey(parent);
+}
+
+// Explicit rights keep their desktop meaning, in the W calls and in the A calls (the
+// installer's), where access 0 is still no access at all.
+TEST_F(WinceRegistry, ExplicitRightsAndTheACallsAreUnchanged) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\CorvaneLayerTest\\Tavlo", 0, nullptr, 0, 0, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  DWORD one = 1;
+  ASSERT_EQ(RegSetValueExW(key, L"StickyShift", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\CorvaneLayerTest\\Tavlo", 0, KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+  DWORD two = 2;
+  EXPECT_EQ(RegSetValueExW(key, L"StickyShift", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), 4),
+            ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\CorvaneLayerTest\\Tavlo", 0, 0, &key), ERROR_SUCCESS);
+  DWORD value = 0, size = 4;
+  EXPECT_EQ(RegQueryValueExA(key, "StickyShift", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_ACCESS_DENIED);
+  RegCloseKey(key);
+
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\CorvaneLayerTest\\Tavlo", 0, KEY_READ, &key), ERROR_SUCCESS);
+  size = 4;
+  EXPECT_EQ(RegQueryValueExA(key, "StickyShift", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 1u);
+  RegCloseKey(key);
+}
+
+TEST_F(WinceRegistry, OpeningAMissingKeyFailsAsOnTheDesktop) {
+  HKEY key = reinterpret_cast<HKEY>(0x1234);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\CorvaneLayerTest\\Tavlo", 0, 0, &key), ERROR_FILE_NOT_FOUND);
+}
+
+// ---- memory ----------------------------------------------------------------------
+
+// The driver's own sequence: reserve, copy the registers in, write the power bits.
+TEST(WinceMemory, VirtualCopyCommitsAnOrdinaryPage) {
+  const DWORD size = 4096;
+  BYTE* block = static_cast<BYTE*>(VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(block, nullptr);
+  EXPECT_TRUE(VirtualCopy(block, reinterpret_cast<LPVOID>(0xA2000000u), size, PAGE_READWRITE | PAGE_NOCACHE));
+  MEMORY_BASIC_INFORMATION info = {};
+  ASSERT_EQ(VirtualQuery(block, &info, sizeof info), sizeof info);
+  EXPECT_EQ(info.State, static_cast<DWORD>(MEM_COMMIT));
+  EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_READWRITE));
+  EXPECT_GE(info.RegionSize, size);
+  volatile DWORD* on = reinterpret_cast<volatile DWORD*>(block + 0x764);
+  volatile DWORD* off = reinterpret_cast<volatile DWORD*>(block + 0x760);
+  *on = 0x10;
+  *off = 0x10;
+  EXPECT_EQ(*on, 0x10u);
+  EXPECT_EQ(block[size - 1], 0);
+  EXPECT_TRUE(VirtualFree(block, 0, MEM_RELEASE));
+}
+
+TEST(WinceMemory, VirtualCopyRefusesWhatCannotBeCommitted) {
+  SetLastError(0);
+  EXPECT_FALSE(VirtualCopy(nullptr, reinterpret_cast<LPVOID>(0xA2000000u), 4096, PAGE_READWRITE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   void* block = VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
   ASSERT_NE(block, nullptr);
   SetLastError(0);
-  EXPECT_FALSE(VirtualCopy(block, reinterpret_cast<LPVOID>(0xA2000000u), 4096, PAGE_READWRITE | PAGE_NOCACHE));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  EXPECT_FALSE(VirtualCopy(block, reinterpret_cast<LPVOID>(0xA2000000u), 0, PAGE_READWRITE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // Released: there is no reservation left to commit.
   VirtualFree(block, 0, MEM_RELEASE);
+  SetLastError(0);
+  EXPECT_FALSE(VirtualCopy(block, reinterpret_cast<LPVOID>(0xA2000000u), 4096, PAGE_READWRITE));
+  EXPECT_NE(GetLastError(), 0u);
 }
 
-TEST(WinceShell, MenuBarIsRefusedAndLeavesNoHandle) {
-  SHMENUBARINFO mbi = {};
-  mbi.cbSize = 32;
-  mbi.nToolBarId = 131;
-  mbi.hwndMB = reinterpret_cast<HWND>(0x1234);
-  EXPECT_FALSE(SHCreateMenuBar(&mbi));
-  EXPECT_EQ(mbi.hwndMB, nullptr);
+// ---- common controls ---------------------------------------------------------------
+
+// A dialog template in memory with one control of the given class, id 100.
+std::vector<DWORD> OneControlDialog(const wchar_t* cls) {
+  std::vector<WORD> w;
+  auto dword = [&w](DWORD v) {
+    w.push_back(LOWORD(v));
+    w.push_back(HIWORD(v));
+  };
+  auto text = [&w](const wchar_t* s) {
+    for (; *s; ++s) w.push_back(static_cast<WORD>(*s));
+    w.push_back(0);
+  };
+  dword(WS_POPUP);  // DLGTEMPLATE
+  dword(0);
+  w.push_back(1);
+  for (WORD v : {0, 0, 100, 40}) w.push_back(v);
+  w.push_back(0);  // no menu
+  w.push_back(0);  // standard class
+  w.push_back(0);  // no title
+  if (w.size() % 2) w.push_back(0);
+  dword(WS_CHILD | WS_VISIBLE);  // DLGITEMTEMPLATE
+  dword(0);
+  for (WORD v : {4, 4, 90, 16, 100}) w.push_back(v);
+  text(cls);
+  w.push_back(0);  // no title
+  w.push_back(0);  // no creation data
+  std::vector<DWORD> aligned((w.size() + 1) / 2);
+  memcpy(aligned.data(), w.data(), w.size() * sizeof(WORD));
+  return aligned;
+}
+
+INT_PTR CALLBACK QuietDialogProc(HWND, UINT msg, WPARAM, LPARAM) {
+  return msg == WM_INITDIALOG;
+}
+
+// The program never initialises the common controls itself; the layer has by now.
+TEST(WinceControls, ADialogWithATrackbarCanBeCreated) {
+  // Loaded before any control was asked for: Wine loads the common controls itself on
+  // a first trackbar window or class query, so creating one alone proves little there.
+  EXPECT_NE(GetModuleHandleW(L"comctl32.dll"), nullptr);
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof wc;
+  EXPECT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), TRACKBAR_CLASSW, &wc));
+  std::vector<DWORD> tmpl = OneControlDialog(L"msctls_trackbar32");
+  HWND dlg = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()),
+                                        nullptr, QuietDialogProc, 0);
+  ASSERT_NE(dlg, nullptr) << "error " << GetLastError();
+  HWND bar = GetDlgItem(dlg, 100);
+  ASSERT_NE(bar, nullptr);
+  wchar_t cls[64] = L"";
+  GetClassNameW(bar, cls, 64);
+  EXPECT_EQ(lstrcmpiW(cls, L"msctls_trackbar32"), 0);
+  // A real trackbar: it keeps a position within its range.
+  SendMessageW(bar, TBM_SETRANGE, FALSE, MAKELPARAM(250, 1000));
+  SendMessageW(bar, TBM_SETPOS, TRUE, 2000);
+  EXPECT_EQ(SendMessageW(bar, TBM_GETPOS, 0, 0), 1000);
+  DestroyWindow(dlg);
+}
+
+// ---- menu bar ----------------------------------------------------------------------
+
+std::vector<WPARAM> g_commands;
+
+LRESULT CALLBACK CommandProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_COMMAND) {
+    g_commands.push_back(wParam);
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+class WinceMenuBar : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    res_ = LoadLibraryW(L"wince_menubar.dll");
+    ASSERT_NE(res_, nullptr) << "wince_menubar.dll beside the test program";
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = CommandProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"WinceMenuBarParent";
+    RegisterClassW(&wc);
+    hwnd_ = CreateWindowExW(0, L"WinceMenuBarParent", L"bar", WS_OVERLAPPEDWINDOW, 0, 0, 240, 320, nullptr,
+                            nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(hwnd_, nullptr) << "no window: is there a display?";
+    g_commands.clear();
+  }
+  void TearDown() override {
+    if (hwnd_) DestroyWindow(hwnd_);
+    UnregisterClassW(L"WinceMenuBarParent", GetModuleHandleW(nullptr));
+    if (res_) FreeLibrary(res_);
+  }
+
+  SHMENUBARINFO Info(UINT id, DWORD flags = 0) {
+    SHMENUBARINFO mbi = {};
+    mbi.cbSize = sizeof mbi;
+    mbi.hwndParent = hwnd_;
+    mbi.dwFlags = flags;
+    mbi.nToolBarId = id;
+    mbi.hInstRes = res_;
+    mbi.hwndMB = reinterpret_cast<HWND>(0x1234);
+    return mbi;
+  }
+
+  static std::wstring Text(HMENU menu, UINT pos) {
+    wchar_t buf[64] = L"";
+    GetMenuStringW(menu, pos, buf, 64, MF_BYPOSITION);
+    return buf;
+  }
+
+  // The command ids of a menu's items, -1 for a popup.
+  static std::vector<int> Ids(HMENU menu) {
+    std::vector<int> ids;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) ids.push_back(static_cast<int>(GetMenuItemID(menu, i)));
+    return ids;
+  }
+
+  HMODULE res_ = nullptr;
+  HWND hwnd_ = nullptr;
+};
+
+struct BarButton {
+  const wchar_t* text;
+  std::vector<int> popup;  // the popup's command ids; empty for a plain item
+  int command;             // a plain item's command; -1 for a popup
+  bool grayed;
+};
+
+struct GoodBar {
+  UINT id;
+  std::vector<BarButton> buttons;
+};
+
+TEST_F(WinceMenuBar, ButtonsBecomeTheParentsMenu) {
+  const GoodBar bars[] = {
+      {310,
+       {{L"Tools", {40010, 40020}, -1, false}, {L"Exit", {}, 40012, false}, {L"Help", {40015}, -1, false}}},
+      // One sub-menu on two buttons; a disabled button grayed; a hidden one left out.
+      {311, {{L"Help", {40015}, -1, false}, {L"Help", {40015}, -1, false}, {L"Exit", {}, 40005, true}}},
+      {312, {}},
+      {313, {{L"Exit", {}, 40012, false}}},
+  };
+  for (const GoodBar& b : bars) {
+    SCOPED_TRACE(b.id);
+    SHMENUBARINFO mbi = Info(b.id);
+    ASSERT_TRUE(SHCreateMenuBar(&mbi)) << "error " << GetLastError();
+    ASSERT_NE(mbi.hwndMB, nullptr);
+    EXPECT_EQ(GetParent(mbi.hwndMB), hwnd_);
+    EXPECT_FALSE(IsWindowVisible(mbi.hwndMB));
+    HMENU bar = GetMenu(hwnd_);
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(GetMenuItemCount(bar), static_cast<int>(b.buttons.size()));
+    for (UINT i = 0; i < b.buttons.size(); ++i) {
+      const BarButton& want = b.buttons[i];
+      EXPECT_EQ(Text(bar, i), want.text) << "button " << i;
+      HMENU sub = GetSubMenu(bar, i);
+      if (want.popup.empty()) {
+        EXPECT_EQ(sub, nullptr) << "button " << i;
+        EXPECT_EQ(static_cast<int>(GetMenuItemID(bar, i)), want.command) << "button " << i;
+      } else {
+        ASSERT_NE(sub, nullptr) << "button " << i;
+        EXPECT_EQ(Ids(sub), want.popup) << "button " << i;
+      }
+      EXPECT_EQ((GetMenuState(bar, i, MF_BYPOSITION) & MF_GRAYED) != 0, want.grayed) << "button " << i;
+    }
+    // Destroying the bar's window takes its menu off the parent and frees it.
+    EXPECT_TRUE(DestroyWindow(mbi.hwndMB));
+    EXPECT_EQ(GetMenu(hwnd_), nullptr);
+    EXPECT_FALSE(IsMenu(bar));
+  }
+}
+
+TEST_F(WinceMenuBar, BadOrMissingResourcesAreRefused) {
+  // 320..328: cut short, a count without buttons, a sub-menu out of range or not a
+  // sub-menu, a missing MENU, a missing text, an odd byte; 330: no such resource.
+  const UINT bad[] = {320, 321, 322, 323, 324, 325, 326, 327, 328, 330, 300};
+  for (UINT id : bad) {
+    SHMENUBARINFO mbi = Info(id);
+    SetLastError(0);
+    EXPECT_FALSE(SHCreateMenuBar(&mbi)) << id;
+    EXPECT_EQ(mbi.hwndMB, nullptr) << id;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND)) << id;
+    EXPECT_EQ(GetMenu(hwnd_), nullptr) << id;
+    EXPECT_EQ(FindWindowExW(hwnd_, nullptr, nullptr, nullptr), nullptr) << id << ": a window was left behind";
+  }
+  // No resource library at all.
+  SHMENUBARINFO none = Info(310);
+  none.hInstRes = nullptr;
+  EXPECT_FALSE(SHCreateMenuBar(&none));
+  EXPECT_EQ(none.hwndMB, nullptr);
+}
+
+TEST_F(WinceMenuBar, TheParentMustBeATopLevelWindow) {
+  SHMENUBARINFO gone = Info(310);
+  gone.hwndParent = nullptr;
+  EXPECT_FALSE(SHCreateMenuBar(&gone));
+  EXPECT_EQ(gone.hwndMB, nullptr);
+  HWND child = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 10, 10, hwnd_, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  SHMENUBARINFO onChild = Info(310);
+  onChild.hwndParent = child;
+  SetLastError(0);
+  EXPECT_FALSE(SHCreateMenuBar(&onChild));
+  EXPECT_EQ(onChild.hwndMB, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_FALSE(SHCreateMenuBar(nullptr));
+}
+
+TEST_F(WinceMenuBar, EmptyAndMenuFlags) {
+  SHMENUBARINFO empty = Info(999, SHCMBF_EMPTYBAR);
+  ASSERT_TRUE(SHCreateMenuBar(&empty));
+  EXPECT_NE(empty.hwndMB, nullptr);
+  EXPECT_EQ(GetMenuItemCount(GetMenu(hwnd_)), 0);
+  DestroyWindow(empty.hwndMB);
+
+  SHMENUBARINFO menu = Info(300, SHCMBF_HMENU);
+  ASSERT_TRUE(SHCreateMenuBar(&menu));
+  HMENU bar = GetMenu(hwnd_);
+  EXPECT_EQ(Text(bar, 0), L"Tools");
+  EXPECT_EQ(Text(bar, 1), L"Help");
+  DestroyWindow(menu.hwndMB);
+
+  SHMENUBARINFO missing = Info(399, SHCMBF_HMENU);
+  EXPECT_FALSE(SHCreateMenuBar(&missing));
+  EXPECT_EQ(missing.hwndMB, nullptr);
+}
+
+TEST_F(WinceMenuBar, DestroyingTheParentFreesTheMenu) {
+  SHMENUBARINFO mbi = Info(310);
+  ASSERT_TRUE(SHCreateMenuBar(&mbi));
+  HMENU bar = GetMenu(hwnd_);
+  HMENU tools = GetSubMenu(bar, 0);
+  ASSERT_TRUE(IsMenu(bar));
+  DestroyWindow(hwnd_);
+  hwnd_ = nullptr;
+  EXPECT_FALSE(IsWindow(mbi.hwndMB));
+  EXPECT_FALSE(IsMenu(bar));
+  EXPECT_FALSE(IsMenu(tools));
+}
+
+// Chooses from the menu bar by keyboard, as a user can: F10, Right to the button,
+// Enter, and for a popup Down to the item and Enter.
+void ChooseByKeys(UINT button, int item) {
+  std::vector<WORD> keys = {VK_F10};
+  for (UINT i = 0; i < button; ++i) keys.push_back(VK_RIGHT);
+  keys.push_back(VK_RETURN);
+  if (item >= 0) {
+    for (int i = 0; i < item; ++i) keys.push_back(VK_DOWN);
+    keys.push_back(VK_RETURN);
+  }
+  for (WORD vk : keys) {
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_KEYBOARD;
+    in[0].ki.wVk = in[1].ki.wVk = vk;
+    in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, in, sizeof in[0]);
+  }
+}
+
+// Dispatches until a command arrives (the menu's own loop runs inside), at most 5 s.
+bool WaitForCommand() {
+  DWORD start = GetTickCount();
+  for (;;) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    }
+    if (!g_commands.empty()) return true;
+    DWORD waited = GetTickCount() - start;
+    if (waited >= 5000) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000 - waited, QS_ALLINPUT);
+  }
+}
+
+struct Choice {
+  UINT button;
+  int item;  // -1: the button itself
+  WPARAM command;
+};
+
+TEST_F(WinceMenuBar, ChosenCommandsReachTheParent) {
+  const Choice choices[] = {
+      {0, 0, 40010},   // Tools > About
+      {0, 1, 40020},   // Tools > Options
+      {1, -1, 40012},  // Exit
+      {2, 0, 40015},   // Help > Contents
+  };
+  SHMENUBARINFO mbi = Info(310);
+  ASSERT_TRUE(SHCreateMenuBar(&mbi));
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
+  SetFocus(hwnd_);
+  for (const Choice& c : choices) {
+    g_commands.clear();
+    ChooseByKeys(c.button, c.item);
+    ASSERT_TRUE(WaitForCommand()) << "no command for button " << c.button << " item " << c.item;
+    std::vector<WPARAM> want = {c.command};
+    EXPECT_EQ(g_commands, want);
+  }
 }
 
 TEST(WinceShell, DialogCallsAreAcceptedForAWindow) {
