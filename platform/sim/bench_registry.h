@@ -51,4 +51,18 @@ std::vector<std::string> RegistryReads();
 // the next bench::Reset.
 void TraceRegistryReads(bool on = true);
 
+// ---- the registry file (running as a program; tests keep the registry in memory) ----
+
+// Loads the REGEDIT4 file at `path` (regfile.h says how values are written) in place
+// of the registry's contents, and from then on writes the whole registry to it after
+// every change, the program's or the bench's. A missing file is an empty registry,
+// created at the first change. A file that cannot be read or parsed leaves the registry
+// and the file untouched and returns false with "path:line: what" in `error`.
+// "" switches the file off again; so does bench::Reset.
+bool UseRegistryFile(const std::string& path, std::string* error);
+// Why the last save failed ("" when it worked). A failed save keeps the change in
+// memory and the program's call still succeeds; stderr gets one warning per run of
+// failures.
+std::string RegistryFileError();
+
 }  // namespace bench

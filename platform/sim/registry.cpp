@@ -1,4 +1,9 @@
 // The simulated registry (see win32_reg.h for the conventions) and its bench.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -8,6 +13,7 @@
 
 #include "bench_registry.h"
 #include "core.h"
+#include "regfile.h"
 #include "win32.h"
 
 namespace {
@@ -41,6 +47,8 @@ struct Registry {
   LONG error = ERROR_ACCESS_DENIED;
   std::vector<std::string> reads;
   bool readsInTrace = false;
+  std::string file;       // the registry file when running as a program; "" in tests
+  std::string saveError;  // why the last save failed; "" after a good one
 };
 
 Registry& R() {
@@ -63,6 +71,8 @@ void DropAll() {
   r.error = ERROR_ACCESS_DENIED;
   r.reads.clear();
   r.readsInTrace = false;
+  r.file.clear();
+  r.saveError.clear();
 }
 
 const bool kResetHook = (sim::OnReset(DropAll), true);
@@ -346,6 +356,44 @@ void Log(const std::string& s) {
   if (R().readsInTrace) sim::Record(s);
 }
 
+// ---- the registry file (lock held) ------------------------------------------------
+
+void Snapshot(const NodeP& n, int root, std::vector<std::wstring>& path, std::vector<sim::RegFileKey>& out) {
+  // A root is written only for its values; every other key also when empty, so it
+  // survives a restart.
+  if (!path.empty() || !n->values.empty()) {
+    sim::RegFileKey k;
+    k.root = root;
+    k.path = path;
+    for (auto& v : n->values) k.values.push_back(sim::RegFileValue{v.name, v.type, v.data});
+    out.push_back(std::move(k));
+  }
+  for (auto& c : n->children) {
+    path.push_back(c->name);
+    Snapshot(c, root, path, out);
+    path.pop_back();
+  }
+}
+
+// After every change: the whole registry to the file. A failed save leaves the
+// change in memory and the call succeeds; one warning on stderr per run of failures
+// (quiet until a save works again), so a full disk does not flood the console.
+void Persist() {
+  Registry& r = R();
+  if (r.file.empty()) return;
+  std::vector<sim::RegFileKey> keys;
+  std::vector<std::wstring> path;
+  for (int i = 0; i < 4; ++i)
+    if (r.roots[i]) Snapshot(r.roots[i], i, path, keys);
+  std::string error;
+  if (sim::ReplaceFile(r.file, sim::FormatRegFile(keys), &error)) {
+    r.saveError.clear();
+    return;
+  }
+  if (r.saveError.empty()) fprintf(stderr, "brindle: registry not saved (changes kept in memory): %s\n", error.c_str());
+  r.saveError = error;
+}
+
 // ---- the calls, shared by the ANSI and wide forms ---------------------------------
 
 LONG OpenKeyImpl(HKEY key, const std::wstring& sub, REGSAM sam, PHKEY result) {
@@ -378,7 +426,10 @@ LONG CreateKeyImpl(HKEY key, const std::wstring& sub, PHKEY result, LPDWORD disp
   if (!base) return err;
   bool created = false;
   NodeP n = Create(base, sub, &created);
-  if (created) sim::Record("RegCreateKeyEx(" + PathOf(n) + ")");
+  if (created) {
+    sim::Record("RegCreateKeyEx(" + PathOf(n) + ")");
+    Persist();
+  }
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = NewKeyHandle(n, Join(label, sub));
   return ERROR_SUCCESS;
@@ -429,6 +480,7 @@ LONG SetImpl(HKEY key, const std::wstring& name, DWORD reserved, DWORD type, std
   v->data = std::move(bytes);
   sim::Record("RegSetValueEx(" + PathOf(n) + ", " + ValueLabel(name) + ", " + TypeName(type) + ", " +
               DataText(type, v->data) + ")");
+  Persist();
   return ERROR_SUCCESS;
 }
 
@@ -485,6 +537,7 @@ LONG WINAPI RegDeleteValueW(HKEY key, LPCWSTR name) {
     if (SameName(it->name, w)) {
       n->values.erase(it);
       sim::Record("RegDeleteValue(" + PathOf(n) + ", " + ValueLabel(w) + ")");
+      Persist();
       return ERROR_SUCCESS;
     }
   }
@@ -509,6 +562,7 @@ LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   std::string path = PathOf(n);
   Unlink(n);
   sim::Record("RegDeleteKey(" + path + ")");
+  Persist();
   return ERROR_SUCCESS;
 }
 
@@ -558,13 +612,100 @@ void BenchSet(HKEY root, const std::string& path, const std::string& name, DWORD
   }
   v->type = type;
   v->data = std::move(bytes);
+  Persist();
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text, bool* missing, std::string* error) {
+  *missing = false;
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) {
+    if (errno == ENOENT) {
+      *missing = true;
+      return true;
+    }
+    *error = path + ": cannot read: " + strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    *error = path + ": not a regular file";
+    return false;
+  }
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = path + ": cannot read: " + strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text->append(buf, (size_t)n);
+  }
+  close(fd);
+  return true;
 }
 
 }  // namespace
 
+bool UseRegistryFile(const std::string& path, std::string* error) {
+  std::string ignored;
+  if (!error) error = &ignored;
+  error->clear();
+  if (path.empty()) {
+    sim::Lock lk(sim::Mu());
+    R().file.clear();
+    R().saveError.clear();
+    return true;
+  }
+  std::string text;
+  bool missing;
+  if (!ReadWholeFile(path, &text, &missing, error)) return false;
+  std::vector<sim::RegFileKey> keys;
+  int line = 0;
+  std::string why;
+  if (!missing && !sim::ParseRegFile(text, &keys, &line, &why)) {
+    *error = path + ":" + std::to_string(line) + ": " + why;
+    return false;
+  }
+  sim::Lock lk(sim::Mu());
+  Registry& r = R();
+  for (int i = 0; i < 4; ++i) {
+    NodeP root = Root(i);
+    for (auto& c : root->children) MarkDeleted(c);
+    root->children.clear();
+    root->values.clear();
+  }
+  for (auto& k : keys) {
+    NodeP n = Root(k.root);
+    for (auto& part : k.path) {
+      bool created;
+      n = Create(n, part, &created);
+    }
+    for (auto& v : k.values) {
+      Value* have = FindValue(n, v.name);
+      if (have) *have = Value{have->name, v.type, v.data};
+      else n->values.push_back(Value{v.name, v.type, v.data});
+    }
+  }
+  // Written at the first change, not now: a missing file stays missing until then.
+  r.file = path;
+  r.saveError.clear();
+  return true;
+}
+
+std::string RegistryFileError() {
+  sim::Lock lk(sim::Mu());
+  return R().saveError;
+}
+
 void RegCreateKey(HKEY root, const std::string& path) {
   sim::Lock lk(sim::Mu());
+  bool before = BenchFind(root, path) != nullptr;
   BenchCreate(root, path);
+  if (!before) Persist();
 }
 
 void RegSetString(HKEY root, const std::string& path, const std::string& name, const std::string& value,
@@ -591,6 +732,7 @@ bool RegDeleteKey(HKEY root, const std::string& path) {
   NodeP n = BenchFind(root, path);
   if (!n || !n->rootLabel.empty()) return false;
   Unlink(n);
+  Persist();
   return true;
 }
 
@@ -602,6 +744,7 @@ bool RegDeleteValue(HKEY root, const std::string& path, const std::string& name)
   for (auto it = n->values.begin(); it != n->values.end(); ++it) {
     if (SameName(it->name, w)) {
       n->values.erase(it);
+      Persist();
       return true;
     }
   }
