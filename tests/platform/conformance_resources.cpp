@@ -1,5 +1,6 @@
-// Modules and resources: brindleres.dll loaded by name, its strings, raw data and
-// lookup failures. The library sits beside this program.
+// Modules and resources: brindleres.dll loaded by name, its strings and lookup
+// failures; brindletest.dll, which only the tests use, for raw data, names, a type of
+// our own and non-ASCII text. Both libraries sit beside this program.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,7 +24,11 @@ const StringCase kStrings[] = {
     {9, L"Running"},
     {10, L"Stopped"},
     {11, L"Paused"},
+    {12, L"Tools"},
     {20, L"USA"},
+};
+
+const StringCase kTestStrings[] = {
     {30, L"Caf\u00e9 au lait: 3,50 \u20ac"},
     // Outside the 16-bit range: a surrogate pair in the file. Windows hands it out as
     // two units and the sim as one character; both equal the literal.
@@ -39,27 +44,55 @@ class Resources : public ::testing::Test {
   void SetUp() override {
     dll = LoadLibraryW(L"brindleres.dll");
     ASSERT_NE(dll, nullptr) << "error " << GetLastError();
+    test = LoadLibraryW(L"brindletest.dll");
+    ASSERT_NE(test, nullptr) << "error " << GetLastError();
   }
   void TearDown() override {
     if (dll != nullptr) {
       EXPECT_TRUE(FreeLibrary(dll));
     }
+    if (test != nullptr) {
+      EXPECT_TRUE(FreeLibrary(test));
+    }
   }
   HMODULE dll = nullptr;
+  HMODULE test = nullptr;
 };
 
-TEST_F(Resources, EveryStringHasItsTextAndLength) {
-  for (const StringCase& c : kStrings) {
+void ExpectStrings(HMODULE module, const StringCase* cases, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
     WCHAR buf[260];
-    int n = LoadStringW(dll, c.id, buf, 260);
-    EXPECT_EQ(n, static_cast<int>(wcslen(c.text))) << "id " << c.id;
-    EXPECT_EQ(0, wcscmp(buf, c.text)) << "id " << c.id;
+    int n = LoadStringW(module, cases[i].id, buf, 260);
+    EXPECT_EQ(n, static_cast<int>(wcslen(cases[i].text))) << "id " << cases[i].id;
+    EXPECT_EQ(0, wcscmp(buf, cases[i].text)) << "id " << cases[i].id;
+  }
+}
+
+TEST_F(Resources, EveryStringHasItsTextAndLength) {
+  ExpectStrings(dll, kStrings, sizeof kStrings / sizeof kStrings[0]);
+  ExpectStrings(test, kTestStrings, sizeof kTestStrings / sizeof kTestStrings[0]);
+}
+
+// The shipped library holds what the program uses and nothing the tests brought.
+TEST_F(Resources, TheShippedLibraryHasNoTestData) {
+  const UINT testStrings[] = {30, 31, 100};
+  for (UINT id : testStrings) {
+    WCHAR buf[8] = {L'#'};
+    EXPECT_EQ(LoadStringW(dll, id, buf, 8), 0) << "id " << id;
+  }
+  EXPECT_EQ(FindResourceW(dll, MAKEINTRESOURCEW(200), RT_RCDATA), nullptr);
+  EXPECT_EQ(FindResourceW(dll, L"Pattern", RT_RCDATA), nullptr);
+  EXPECT_EQ(FindResourceW(dll, MAKEINTRESOURCEW(201), L"BrindleData"), nullptr);
+  const UINT programStrings[] = {1, 9, 20};
+  for (UINT id : programStrings) {
+    WCHAR buf[8] = {L'#'};
+    EXPECT_EQ(LoadStringW(test, id, buf, 8), 0) << "id " << id;
   }
 }
 
 TEST_F(Resources, NonAsciiTextIsWidened) {
   WCHAR buf[64];
-  ASSERT_EQ(LoadStringW(dll, 30, buf, 64), 20);
+  ASSERT_EQ(LoadStringW(test, 30, buf, 64), 20);
   EXPECT_EQ(buf[3], static_cast<WCHAR>(0x00E9));
   EXPECT_EQ(buf[19], static_cast<WCHAR>(0x20AC));
 }
@@ -85,19 +118,24 @@ TEST_F(Resources, TruncatesToOneLessThanTheBuffer) {
 
 TEST_F(Resources, MissingStringGivesZeroAndAnEmptyBuffer) {
   // Each shares its block of sixteen with strings that exist.
-  const UINT missing[] = {0, 6, 12, 19, 21, 99, 101};
-  for (UINT id : missing) {
+  struct Missing {
+    HMODULE module;
+    UINT id;
+  };
+  const Missing missing[] = {{dll, 0}, {dll, 6}, {dll, 13}, {dll, 19}, {dll, 21},
+                             {test, 29}, {test, 99}, {test, 101}};
+  for (const Missing& m : missing) {
     WCHAR buf[8];
     for (WCHAR& w : buf) w = L'#';
-    EXPECT_EQ(LoadStringW(dll, id, buf, 8), 0) << "id " << id;
-    EXPECT_EQ(buf[0], L'\0') << "id " << id;
+    EXPECT_EQ(LoadStringW(m.module, m.id, buf, 8), 0) << "id " << m.id;
+    EXPECT_EQ(buf[0], L'\0') << "id " << m.id;
   }
 }
 
 // Whole blocks missing. Wine returns without touching the buffer; the sim's empty
 // string there is checked on the host.
 TEST_F(Resources, MissingBlockGivesZero) {
-  const UINT missing[] = {48, 4000, 65535};
+  const UINT missing[] = {48, 100, 4000, 65535};
   for (UINT id : missing) {
     WCHAR buf[8] = {L'#'};
     EXPECT_EQ(LoadStringW(dll, id, buf, 8), 0) << "id " << id;
@@ -105,10 +143,10 @@ TEST_F(Resources, MissingBlockGivesZero) {
 }
 
 TEST_F(Resources, RawDataByNumber) {
-  HRSRC r = FindResourceW(dll, MAKEINTRESOURCEW(200), RT_RCDATA);
+  HRSRC r = FindResourceW(test, MAKEINTRESOURCEW(200), RT_RCDATA);
   ASSERT_NE(r, nullptr) << "error " << GetLastError();
-  EXPECT_EQ(SizeofResource(dll, r), sizeof kRcData200);
-  HGLOBAL g = LoadResource(dll, r);
+  EXPECT_EQ(SizeofResource(test, r), sizeof kRcData200);
+  HGLOBAL g = LoadResource(test, r);
   ASSERT_NE(g, nullptr);
   const void* p = LockResource(g);
   ASSERT_NE(p, nullptr);
@@ -116,40 +154,40 @@ TEST_F(Resources, RawDataByNumber) {
 }
 
 TEST_F(Resources, NumbersWrittenAsStrings) {
-  HRSRC byId = FindResourceW(dll, MAKEINTRESOURCEW(200), RT_RCDATA);
+  HRSRC byId = FindResourceW(test, MAKEINTRESOURCEW(200), RT_RCDATA);
   ASSERT_NE(byId, nullptr);
-  EXPECT_EQ(FindResourceW(dll, L"#200", RT_RCDATA), byId);
-  EXPECT_EQ(FindResourceW(dll, L"#200", L"#10"), byId);
+  EXPECT_EQ(FindResourceW(test, L"#200", RT_RCDATA), byId);
+  EXPECT_EQ(FindResourceW(test, L"#200", L"#10"), byId);
 }
 
 TEST_F(Resources, NamesCompareWithoutCase) {
   const wchar_t* spellings[] = {L"Pattern", L"PATTERN", L"pattern", L"pAtTeRn"};
   for (const wchar_t* name : spellings) {
-    HRSRC r = FindResourceW(dll, name, RT_RCDATA);
+    HRSRC r = FindResourceW(test, name, RT_RCDATA);
     ASSERT_NE(r, nullptr) << "error " << GetLastError();
-    EXPECT_EQ(SizeofResource(dll, r), 5u);
-    EXPECT_EQ(0, memcmp(LockResource(LoadResource(dll, r)), "named", 5));
+    EXPECT_EQ(SizeofResource(test, r), 5u);
+    EXPECT_EQ(0, memcmp(LockResource(LoadResource(test, r)), "named", 5));
   }
-  HRSRC own = FindResourceW(dll, MAKEINTRESOURCEW(201), L"brindledata");
+  HRSRC own = FindResourceW(test, MAKEINTRESOURCEW(201), L"brindledata");
   ASSERT_NE(own, nullptr) << "error " << GetLastError();
-  ASSERT_EQ(SizeofResource(dll, own), 2u);
-  const BYTE* b = static_cast<const BYTE*>(LockResource(LoadResource(dll, own)));
+  ASSERT_EQ(SizeofResource(test, own), 2u);
+  const BYTE* b = static_cast<const BYTE*>(LockResource(LoadResource(test, own)));
   EXPECT_EQ(b[0], 0x0A);
   EXPECT_EQ(b[1], 0x0B);
 }
 
 TEST_F(Resources, MissingNameOrType) {
   SetLastError(0);
-  EXPECT_EQ(FindResourceW(dll, MAKEINTRESOURCEW(199), RT_RCDATA), nullptr);
+  EXPECT_EQ(FindResourceW(test, MAKEINTRESOURCEW(199), RT_RCDATA), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
   SetLastError(0);
-  EXPECT_EQ(FindResourceW(dll, L"NoSuchName", RT_RCDATA), nullptr);
+  EXPECT_EQ(FindResourceW(test, L"NoSuchName", RT_RCDATA), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
   SetLastError(0);
-  EXPECT_EQ(FindResourceW(dll, MAKEINTRESOURCEW(200), MAKEINTRESOURCEW(4242)), nullptr);
+  EXPECT_EQ(FindResourceW(test, MAKEINTRESOURCEW(200), MAKEINTRESOURCEW(4242)), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
   SetLastError(0);
-  EXPECT_EQ(FindResourceW(dll, MAKEINTRESOURCEW(200), L"NoSuchType"), nullptr);
+  EXPECT_EQ(FindResourceW(test, MAKEINTRESOURCEW(200), L"NoSuchType"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
 }
 

@@ -23,6 +23,7 @@
 
 namespace {
 
+// RCDATA 200 of brindletest.dll, the library of test-only resources.
 const uint8_t kRcData200[] = {0x01, 0x02, 0x03, 0x04, 0xFF, 0xFE, 0x80, 0x7F,
                               'b',  'r',  'i',  'n',  'd',  'l',  'e'};
 
@@ -166,7 +167,7 @@ TEST_F(PeFiles, TheGoodFileParses) {
   sim::pe::Image img;
   ASSERT_TRUE(sim::pe::Parse(good, &img));
   EXPECT_TRUE(img.hasResources);
-  EXPECT_GE(img.types.size(), 3u);  // strings, raw data, our own type
+  EXPECT_GE(img.types.size(), 4u);  // strings, dialogs, menu, raw data
   for (const sim::pe::Entry& e : img.entries) EXPECT_LE(static_cast<uint64_t>(e.offset) + e.size, good.size());
 }
 
@@ -271,7 +272,7 @@ TEST_F(PeFiles, RandomDamageNeverEscapesTheFile) {
       ASSERT_LT(n, 300);
       ASSERT_EQ(buf[n], L'\0');
     }
-    HRSRC r = FindResourceW(h, MAKEINTRESOURCEW(200), RT_RCDATA);
+    HRSRC r = FindResourceW(h, MAKEINTRESOURCEW(131), RT_RCDATA);
     if (r != nullptr) {
       DWORD size = SizeofResource(h, r);
       const uint8_t* p = static_cast<const uint8_t*>(LockResource(LoadResource(h, r)));
@@ -292,7 +293,7 @@ TEST_F(PeFiles, ALibraryWithoutResources) {
   HMODULE h = LoadLibraryW(Wide(Write("plain.dll", bytes)).c_str());
   ASSERT_NE(h, nullptr) << GetLastError();
   SetLastError(0);
-  EXPECT_EQ(FindResourceW(h, MAKEINTRESOURCEW(200), RT_RCDATA), nullptr);
+  EXPECT_EQ(FindResourceW(h, MAKEINTRESOURCEW(131), RT_RCDATA), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
   WCHAR buf[8] = {L'#'};
   EXPECT_EQ(LoadStringW(h, 1, buf, 8), 0);
@@ -378,21 +379,27 @@ class SimStrings : public ::testing::Test {
   void SetUp() override {
     dll = LoadLibraryW(L"brindleres.dll");
     ASSERT_NE(dll, nullptr);
+    test = LoadLibraryW(L"brindletest.dll");
+    ASSERT_NE(test, nullptr);
   }
   void TearDown() override {
     if (dll != nullptr) {
       EXPECT_TRUE(FreeLibrary(dll));
     }
+    if (test != nullptr) {
+      EXPECT_TRUE(FreeLibrary(test));
+    }
   }
   HMODULE dll = nullptr;
+  HMODULE test = nullptr;  // brindletest.dll
 };
 
 TEST_F(SimStrings, SurrogatePairsBecomeOneCharacter) {
   WCHAR buf[32];
-  ASSERT_EQ(LoadStringW(dll, 31, buf, 32), 11);
+  ASSERT_EQ(LoadStringW(test, 31, buf, 32), 11);
   EXPECT_EQ(static_cast<uint32_t>(buf[5]), 0x1F600u);
   EXPECT_EQ(buf[6], L' ');
-  ASSERT_EQ(LoadStringW(dll, 31, buf, 7), 6) << "the pair counts as one";
+  ASSERT_EQ(LoadStringW(test, 31, buf, 7), 6) << "the pair counts as one";
   EXPECT_EQ(static_cast<uint32_t>(buf[5]), 0x1F600u);
   EXPECT_EQ(buf[6], L'\0');
 }
@@ -437,7 +444,7 @@ TEST_F(SimStrings, BadHandles) {
   EXPECT_EQ(SizeofResource(dll, notOurs), 0u);
   EXPECT_EQ(LoadResource(dll, nullptr), nullptr);
   EXPECT_EQ(LockResource(nullptr), nullptr);
-  HRSRC r = FindResourceW(dll, MAKEINTRESOURCEW(200), RT_RCDATA);
+  HRSRC r = FindResourceW(test, MAKEINTRESOURCEW(200), RT_RCDATA);
   ASSERT_NE(r, nullptr);
   HRSRC inside = reinterpret_cast<HRSRC>(reinterpret_cast<uintptr_t>(r) + 1);
   EXPECT_EQ(LoadResource(dll, inside), nullptr) << "a pointer into an entry is no entry";
@@ -446,15 +453,15 @@ TEST_F(SimStrings, BadHandles) {
 
 TEST_F(SimStrings, RawBytesForOtherParts) {
   std::vector<uint8_t> bytes;
-  ASSERT_TRUE(sim::ResourceBytes(dll, RT_RCDATA, MAKEINTRESOURCEW(200), &bytes));
+  ASSERT_TRUE(sim::ResourceBytes(test, RT_RCDATA, MAKEINTRESOURCEW(200), &bytes));
   EXPECT_EQ(bytes, std::vector<uint8_t>(kRcData200, kRcData200 + sizeof kRcData200));
   const uint8_t* data = nullptr;
   DWORD size = 0;
-  ASSERT_TRUE(sim::ResourceData(dll, L"BRINDLEDATA", L"#201", &data, &size));
+  ASSERT_TRUE(sim::ResourceData(test, L"BRINDLEDATA", L"#201", &data, &size));
   ASSERT_EQ(size, 2u);
   EXPECT_EQ(data[0], 0x0A);
   SetLastError(0);
-  EXPECT_FALSE(sim::ResourceBytes(dll, RT_RCDATA, MAKEINTRESOURCEW(7), &bytes));
+  EXPECT_FALSE(sim::ResourceBytes(test, RT_RCDATA, MAKEINTRESOURCEW(7), &bytes));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
   EXPECT_FALSE(sim::ResourceBytes(dll, RT_BITMAP, L"#0", &bytes));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
@@ -468,7 +475,7 @@ TEST_F(SimStrings, TheProgramModule) {
   ASSERT_EQ(self, sim::ProgramModule());
   WCHAR buf[32];
   SetLastError(0);
-  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(200), RT_RCDATA), nullptr);
+  EXPECT_EQ(FindResourceW(nullptr, MAKEINTRESOURCEW(131), RT_RCDATA), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
   EXPECT_EQ(LoadStringW(self, 1, buf, 32), 0);
 
@@ -477,11 +484,15 @@ TEST_F(SimStrings, TheProgramModule) {
   EXPECT_EQ(LoadStringW(self, 1, buf, 32), 11);
   EXPECT_EQ(0, wcscmp(buf, L"BrindleMain"));
   EXPECT_EQ(LoadStringW(nullptr, 2, buf, 32), 8);
-  HRSRC r = FindResourceW(nullptr, MAKEINTRESOURCEW(200), RT_RCDATA);
+  // The menu bar's raw data: the program's copy has the library's bytes.
+  HRSRC r = FindResourceW(nullptr, MAKEINTRESOURCEW(131), RT_RCDATA);
   ASSERT_NE(r, nullptr);
-  EXPECT_EQ(SizeofResource(nullptr, r), sizeof kRcData200);
-  EXPECT_EQ(0, memcmp(LockResource(LoadResource(nullptr, r)), kRcData200, sizeof kRcData200));
-  EXPECT_NE(r, FindResourceW(dll, MAKEINTRESOURCEW(200), RT_RCDATA)) << "the program's copy is its own";
+  HRSRC theirs = FindResourceW(dll, MAKEINTRESOURCEW(131), RT_RCDATA);
+  ASSERT_NE(theirs, nullptr);
+  ASSERT_EQ(SizeofResource(nullptr, r), SizeofResource(dll, theirs));
+  EXPECT_EQ(0, memcmp(LockResource(LoadResource(nullptr, r)), LockResource(LoadResource(dll, theirs)),
+                      SizeofResource(dll, theirs)));
+  EXPECT_NE(r, theirs) << "the program's copy is its own";
 
   SetLastError(0);
   EXPECT_FALSE(sim::SetProgramResources(L"no_such_file.dll"));
@@ -498,6 +509,7 @@ TEST_F(SimStrings, TheProgramModule) {
 }
 
 // Loads, lookups and frees from several threads at once keep the count right.
+// brindletest.dll: nothing else in this program keeps it loaded.
 TEST(SimModules, ConcurrentUse) {
   const int baseline = sim::LoadedModules();
   std::atomic<int> wrong{0};
@@ -505,13 +517,14 @@ TEST(SimModules, ConcurrentUse) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&wrong] {
       for (int i = 0; i < 200; ++i) {
-        HMODULE h = LoadLibraryW(L"brindleres.dll");
+        HMODULE h = LoadLibraryW(L"brindletest.dll");
         if (h == nullptr) {
           ++wrong;
           continue;
         }
-        WCHAR buf[16];
-        if (LoadStringW(h, 10, buf, 16) != 7 || wcscmp(buf, L"Stopped") != 0) ++wrong;
+        WCHAR buf[64];
+        if (LoadStringW(h, 100, buf, 64) != 40 || wcscmp(buf, L"Keyboard driver for the folding keyboard") != 0)
+          ++wrong;
         HRSRC r = FindResourceW(h, MAKEINTRESOURCEW(200), RT_RCDATA);
         if (r == nullptr || SizeofResource(h, r) != sizeof kRcData200) ++wrong;
         if (!FreeLibrary(h)) ++wrong;
@@ -521,7 +534,7 @@ TEST(SimModules, ConcurrentUse) {
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(sim::LoadedModules(), baseline);
-  EXPECT_EQ(GetModuleHandleW(L"brindleres.dll"), nullptr);
+  EXPECT_EQ(GetModuleHandleW(L"brindletest.dll"), nullptr);
 }
 
 }  // namespace
