@@ -1,6 +1,33 @@
 #include "engine/inject.h"
 
+#include <atomic>
+
 #include "engine/state.h"
+
+// One bit per virtual key. The reader presses and releases; a repeat tick on the
+// user-interface thread may press the repeating key again, so each word is atomic.
+static std::atomic<uint32_t> HeldKeys[8];
+
+static void MarkHeld(uint8_t vk, bool down) {
+  if (vk == 0) return;
+  uint32_t bit = 1u << (vk & 31);
+  if (down)
+    HeldKeys[vk >> 5].fetch_or(bit);
+  else
+    HeldKeys[vk >> 5].fetch_and(~bit);
+}
+
+bool KeyHeld(uint8_t vk) { return vk != 0 && (HeldKeys[vk >> 5].load() & (1u << (vk & 31))) != 0; }
+
+void ForgetHeldKeys() {
+  for (auto& word : HeldKeys) word = 0;
+}
+
+void ReleaseAllHeldKeys(bool keepLeftShift) {
+  for (int vk = 1; vk < 256; ++vk)
+    if (vk != VK_LSHIFT && KeyHeld(static_cast<uint8_t>(vk))) ReleaseKey(static_cast<uint8_t>(vk));
+  if (!keepLeftShift && KeyHeld(VK_LSHIFT)) ReleaseKey(VK_LSHIFT);
+}
 
 // PostKeybdMessage's "any window": the input system picks the receiver.
 static HWND const InputWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
@@ -13,9 +40,15 @@ void SendEmptyKeyEvent() {
   keybd_event(0, 0, KEYEVENTF_KEYUP, 0);
 }
 
-void PressKeySilent(uint8_t vk) { keybd_event(vk, 0, KEYEVENTF_SILENT, 0); }
+void PressKeySilent(uint8_t vk) {
+  keybd_event(vk, 0, KEYEVENTF_SILENT, 0);
+  MarkHeld(vk, true);
+}
 
-void ReleaseKey(uint8_t vk) { keybd_event(vk, 0, KEYEVENTF_KEYUP, 0); }
+void ReleaseKey(uint8_t vk) {
+  keybd_event(vk, 0, KEYEVENTF_KEYUP, 0);
+  MarkHeld(vk, false);
+}
 
 void ToggleCapsLock() {
   keybd_event(VK_CAPITAL, 0, 0, 0);
@@ -25,6 +58,7 @@ void ToggleCapsLock() {
 void PressKeyOnce(uint8_t vk) {
   if (vk != VK_RETURN && vk != VK_TAB) {
     keybd_event(vk, 0, 0, 0);
+    MarkHeld(vk, true);
     return;
   }
   UINT flags = KEY_STATE_DOWN;
@@ -39,6 +73,7 @@ void PressKeyOnce(uint8_t vk) {
   SendEmptyKeyEvent();
   UINT shiftState = flags;
   PostKeybdMessage(InputWindow, vk, flags, 1, &shiftState, &ch);
+  MarkHeld(vk, true);
 }
 
 void SendCharacter(uint16_t ch) {

@@ -27,6 +27,14 @@ void SendCharacter(uint16_t ch);
 void RepeatTick();
 void StopRepeat();
 
+// Every key pressed into the input system and not yet released is remembered, so the
+// end of a link can lift them all. Left Shift is lifted last, after the keys it shifts;
+// with keepLeftShift (a latched sticky Shift) it stays down.
+void ReleaseAllHeldKeys(bool keepLeftShift);
+bool KeyHeld(uint8_t vk);
+// The program's start: nothing held.
+void ForgetHeldKeys();
+
 // Timer periods actually used for the stored settings.
 UINT RepeatDelayMs();
 UINT RepeatPeriodMs();

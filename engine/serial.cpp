@@ -9,6 +9,7 @@
 
 std::atomic<HANDLE> hComm{INVALID_HANDLE_VALUE};
 std::atomic<uint32_t> ReaderStop{0};
+std::atomic<uint32_t> ReaderRebuild{0};
 std::atomic<uint32_t> ReaderExited{1};
 HANDLE hReaderExitEvent = nullptr;
 
@@ -172,7 +173,7 @@ int HandOffToSync() {
   // A close that got the port first ends this reader and stops the driver itself.
   if (!TakeAndClosePort()) return 0;
   // Keys held now never get their release: lift them before the line changes hands.
-  ReleaseHeldKeys();
+  ReleaseHeldKeys(false);
   SHELLEXECUTEINFO info;
   memset(&info, 0, sizeof info);
   info.cbSize = sizeof info;  // 60 on the handheld
@@ -239,7 +240,7 @@ DWORD WINAPI ReaderThread(LPVOID) {
     }
   }
   // Whatever ended the link, no release byte will lift a key still down.
-  ReleaseHeldKeys();
+  ReleaseHeldKeys(ReaderRebuild != 0);
   // The watchdog ends with the reader, so it never restarts a driver the user stopped.
   KillTimer(hSettingsDlg, WATCHDOG_TIMER_ID);
   ReaderExited = 1;

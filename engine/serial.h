@@ -16,6 +16,9 @@ extern std::atomic<HANDLE> hComm;
 extern std::atomic<uint32_t> ReaderStop;
 // 0 while a reader thread runs; the reader sets it to 1 as its last act.
 extern std::atomic<uint32_t> ReaderExited;
+// 1 while the watchdog rebuilds the link: the reader's end keeps the sticky latches,
+// so ten quiet minutes do not undo a latched Shift or Fn.
+extern std::atomic<uint32_t> ReaderRebuild;
 // Set by the reader right after ReaderExited, so a closer can sleep until then.
 extern HANDLE hReaderExitEvent;
 

@@ -152,15 +152,19 @@ void TranslateKeyByte(uint8_t keyByte) {
     PressKeyRepeating(vk);
 }
 
-void ReleaseHeldKeys() {
-  // Only the reader starts a repeat, and a release stops it: one still on is held.
-  bool repeating = RepeatTimerOn != 0;
+void ReleaseHeldKeys(bool keepLatches) {
   StopRepeat();
-  if (repeating) ReleaseKey(RepeatKey);
-  if (ShiftDown.exchange(0) != 0) ReleaseKey(VK_LSHIFT);
-  FnDown = 0;
-  StickyShiftLatched = 0;
-  StickyFnLatched = 0;
+  bool keepShift = keepLatches && StickyShiftLatched != 0;
+  bool keepFn = keepLatches && StickyFnLatched != 0;
+  ReleaseAllHeldKeys(keepShift);
+  if (!keepShift) {
+    ShiftDown = 0;
+    StickyShiftLatched = 0;
+  }
+  if (!keepFn) {
+    FnDown = 0;
+    StickyFnLatched = 0;
+  }
   // A Shift release first on the next link must not latch against a press of this one.
   PrevScanCode = 0;
 }

@@ -11,7 +11,8 @@ void TranslateKeyByte(uint8_t keyByte);
 int TrackModifier(uint8_t scan, int down);
 
 // The link has ended (stop, hand-off, lost port, watchdog): the release bytes of the
-// keys still down can no longer arrive. Lifts what the driver holds down in the input
-// system (the repeating key, left Shift) and starts the modifiers afresh.
+// keys still down can no longer arrive. Stops the repeat, lifts every key the driver
+// holds down in the input system and starts the modifiers afresh. A rebuild
+// (keepLatches) keeps latched sticky keys as they are: no release byte ends them anyway.
 // Reader thread, on its way out.
-void ReleaseHeldKeys();
+void ReleaseHeldKeys(bool keepLatches);

@@ -118,7 +118,9 @@ INT_PTR OnResumeTimer() {
 INT_PTR OnWatchdogTimer() {
   // Only a running link is rebuilt; a stopped or paused driver stays as it is.
   if (DriverState == DRIVER_RUNNING) {
+    ReaderRebuild = 1;
     StopDriver();
+    ReaderRebuild = 0;
     Sleep(250);
     StartDriver();
   }

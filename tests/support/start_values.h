@@ -3,6 +3,7 @@
 // before each case, then set what the case is about.
 #pragma once
 
+#include "engine/inject.h"
 #include "engine/state.h"
 #include "shell/resids.h"
 
@@ -25,6 +26,7 @@ inline void ResetEngineState() {
   RepeatKey = 0;
   RepeatArmed = 0;
   RepeatTimerOn = 0;
+  ForgetHeldKeys();
 }
 
 }  // namespace testsupport
