@@ -6,6 +6,7 @@
 
 #include "bench.h"
 #include "core.h"
+#include "instance.h"
 #include "shell_internal.h"
 
 namespace sim {
@@ -243,6 +244,7 @@ void Forget(HWND hwnd) {
   User& u = U();
   WindowRec* w = Win(hwnd);
   if (!w) return;
+  WithdrawWindow(hwnd);  // other processes stop finding it
   RemoveTimers([hwnd](const Timer& t) { return t.hwnd == hwnd; });
   u.hotkeys.erase(std::remove_if(u.hotkeys.begin(), u.hotkeys.end(),
                                  [hwnd](const HotKey& k) { return k.hwnd == hwnd; }),
@@ -473,7 +475,9 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return Win(hwnd) ? hwnd : nullptr;
+  if (!Win(hwnd)) return nullptr;
+  if (!Win(hwnd)->parent) PublishWindow(hwnd, Win(hwnd)->cls->name, Win(hwnd)->title);
+  return hwnd;
 }
 
 BOOL WINAPI DestroyWindow(HWND hwnd) {
@@ -536,6 +540,7 @@ HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     if (windowName && w->title != windowName) continue;
     return w->hwnd;
   }
+  if (HWND other = FindSharedWindow(className, windowName)) return other;  // another process's
   SetError(ERROR_SUCCESS);
   return nullptr;
 }
@@ -704,6 +709,7 @@ BOOL WINAPI SetWindowTextW(HWND hwnd, LPCWSTR text) {
     return FALSE;
   }
   w->title = text ? text : L"";
+  if (!w->parent) RetitleWindow(hwnd, w->cls->name, w->title);
   return TRUE;
 }
 
@@ -794,6 +800,7 @@ BOOL WINAPI PtInRect(const RECT* r, POINT pt) {
 // ---- messages -----------------------------------------------------------------
 
 BOOL WINAPI PostMessageW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (IsSharedWindowProxy(hwnd)) return PostToSharedWindow(hwnd, msg, wp, lp);
   Lock lk(Mu());
   ThreadRec* t;
   if (!hwnd) {
