@@ -5,6 +5,7 @@
 
 #include "bench_shell.h"
 #include "core.h"
+#include "dlg_internal.h"
 #include "res_internal.h"
 #include "shell_internal.h"
 
@@ -36,7 +37,6 @@ struct Shell {
   std::map<HICON, Icon> icons;
   uintptr_t nextIcon = 0x70000;
   std::map<std::pair<HWND, UINT>, Tray> tray;
-  std::map<HWND, HICON> controlIcons;
   std::vector<std::string> started;
 };
 
@@ -53,12 +53,6 @@ std::string NameText(LPCWSTR name) {
   return Narrow(name);
 }
 
-std::string IconLabel(HICON icon) {
-  if (!icon) return "0";
-  auto it = S().icons.find(icon);
-  return it == S().icons.end() ? "?" : it->second.name;
-}
-
 // The program has no PE file of its own on the host: its icons live in brindle_icons.dll
 // beside it, given to the program's module whenever that module has no icons.
 void EnsureProgramIcons() {
@@ -70,6 +64,13 @@ void EnsureProgramIcons() {
 std::string Field(LPCWSTR s) { return s ? Narrow(s) : std::string(); }
 
 }  // namespace
+
+std::string IconLabel(HICON icon) {
+  if (!icon) return "0";
+  auto it = S().icons.find(icon);
+  return it == S().icons.end() ? "?" : it->second.name;
+}
+
 }  // namespace sim
 
 using namespace sim;
@@ -236,55 +237,6 @@ BOOL WINAPI Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
   return ok;
 }
 
-// ---- controls by id -------------------------------------------------------------
-
-HWND WINAPI GetDlgItem(HWND dialog, int id) {
-  bool window = IsWindow(dialog);
-  Lock lk(Mu());
-  HWND h = window ? ChildById(dialog, id) : nullptr;
-  if (!h) SetError(window ? ERROR_CONTROL_ID_NOT_FOUND : ERROR_INVALID_WINDOW_HANDLE);
-  return h;
-}
-
-LRESULT WINAPI SendDlgItemMessageW(HWND dialog, int id, UINT msg, WPARAM wp, LPARAM lp) {
-  HWND control;
-  bool window = IsWindow(dialog);
-  {
-    Lock lk(Mu());
-    std::string entry = "SendDlgItemMessage(" + std::to_string(id) + ", ";
-    if ((msg == STM_SETIMAGE && wp == IMAGE_ICON) || msg == STM_SETICON) {
-      HICON icon = (HICON)(msg == STM_SETICON ? wp : (WPARAM)lp);
-      entry += std::string(msg == STM_SETICON ? "STM_SETICON" : "STM_SETIMAGE") + ", icon=" + IconLabel(icon) + ")";
-    } else {
-      entry += Hex(msg, 4) + ", " + Hex((unsigned)wp) + ", " + Hex((unsigned)lp) + ")";
-    }
-    Record(entry);
-    control = window ? ChildById(dialog, id) : nullptr;
-    if (!control) {
-      SetError(ERROR_CONTROL_ID_NOT_FOUND);
-      return 0;
-    }
-    if (msg == STM_SETIMAGE && wp == IMAGE_ICON) S().controlIcons[control] = (HICON)lp;
-    if (msg == STM_SETICON) S().controlIcons[control] = (HICON)wp;
-  }
-  return SendMessageW(control, msg, wp, lp);
-}
-
-BOOL WINAPI SetDlgItemTextW(HWND dialog, int id, LPCWSTR text) {
-  HWND control;
-  bool window = IsWindow(dialog);
-  {
-    Lock lk(Mu());
-    Record("SetDlgItemText(" + std::to_string(id) + ", " + (text ? Narrow(text) : std::string()) + ")");
-    control = window ? ChildById(dialog, id) : nullptr;
-    if (!control) {
-      SetError(ERROR_CONTROL_ID_NOT_FOUND);
-      return FALSE;
-    }
-  }
-  return SetWindowTextW(control, text ? text : L"");
-}
-
 // ---- the bench ----------------------------------------------------------------
 
 namespace {
@@ -293,7 +245,6 @@ struct ResetHook {
     OnReset([] {
       Shell& s = S();
       s.tray.clear();
-      s.controlIcons.clear();
       s.started.clear();
     });
   }
@@ -331,12 +282,6 @@ TrayIcon GetTrayIcon(HWND hwnd, UINT id) {
   auto icon = S().icons.find(it->second.icon);
   t.iconId = icon == S().icons.end() ? 0 : icon->second.id;
   return t;
-}
-
-HICON ControlIcon(HWND control) {
-  Lock lk(Mu());
-  auto it = S().controlIcons.find(control);
-  return it == S().controlIcons.end() ? nullptr : it->second;
 }
 
 std::vector<std::string> StartedPrograms() {

@@ -6,6 +6,7 @@
 
 #include "bench.h"
 #include "core.h"
+#include "dlg_internal.h"
 #include "instance.h"
 #include "shell_internal.h"
 
@@ -55,6 +56,7 @@ struct WindowRec {
   LONG_PTR id = 0;
   std::map<int, LONG_PTR> longs;
   std::vector<HWND> children;
+  HICON icons[2] = {};  // ICON_SMALL, ICON_BIG
 };
 
 struct HotKey {
@@ -383,6 +385,52 @@ HWND ChildById(HWND parent, LONG_PTR id) {
   return nullptr;
 }
 
+bool ViewWindow(HWND hwnd, WindowView* out) {
+  WindowRec* w = Win(hwnd);
+  if (!w || !out) return false;
+  out->hwnd = hwnd;
+  out->cls = w->cls->name;
+  out->title = w->title;
+  out->style = w->style;
+  out->exStyle = w->exStyle;
+  out->parent = w->parent;
+  out->tid = w->tid;
+  RECT r = w->rect;
+  bool visible = w->visible && !w->destroying;
+  out->shown = visible;
+  for (WindowRec* p = Win(w->parent); p; p = Win(p->parent)) {
+    r.left += p->rect.left;
+    r.right += p->rect.left;
+    r.top += p->rect.top;
+    r.bottom += p->rect.top;
+    visible = visible && p->visible;
+  }
+  out->screen = r;
+  out->visible = visible;
+  out->enabled = !(w->style & WS_DISABLED);
+  out->icons[0] = w->icons[0];
+  out->icons[1] = w->icons[1];
+  return true;
+}
+
+std::vector<HWND> TopLevelZOrder() {
+  User& u = U();
+  std::vector<HWND> out;
+  if (WindowRec* fg = Win(u.foreground); fg && !fg->parent) out.push_back(fg->hwnd);
+  for (auto it = u.order.rbegin(); it != u.order.rend(); ++it) {
+    WindowRec* w = Win(*it);
+    if (w && !w->parent && *it != u.foreground) out.push_back(*it);
+  }
+  return out;
+}
+
+std::vector<HWND> ChildrenOf(HWND parent) {
+  WindowRec* w = Win(parent);
+  return w ? w->children : std::vector<HWND>{};
+}
+
+void PostInputTo(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { PostInput(hwnd, msg, wp, lp); }
+
 void ThreadExiting(ThreadRec* t) {
   User& u = U();
   std::vector<HWND> mine;
@@ -436,6 +484,16 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
   Lock lk(Mu());
   User& u = U();
   auto cit = className ? u.classes.find(Lower(className)) : u.classes.end();
+  WNDCLASSW builtin{};
+  if (cit == u.classes.end() && className && BuiltinClass(Lower(className), &builtin)) {
+    // Built-in classes come back on first use after a reset; a program's own class
+    // of the same name takes precedence.
+    auto c = std::make_shared<ClassRec>();
+    c->name = builtin.lpszClassName;
+    c->wc = builtin;
+    c->wc.lpszClassName = nullptr;
+    cit = u.classes.emplace(Lower(className), c).first;
+  }
   if (cit == u.classes.end()) {
     SetError(1407);  // ERROR_CANNOT_FIND_WND_CLASS
     return nullptr;
@@ -510,8 +568,21 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
   return TRUE;
 }
 
-LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case WM_SETICON: {
+      Lock lk(Mu());
+      WindowRec* w = Win(hwnd);
+      if (!w || wp > ICON_BIG) return 0;
+      HICON old = w->icons[wp];
+      w->icons[wp] = (HICON)lp;
+      return (LRESULT)old;
+    }
+    case WM_GETICON: {
+      Lock lk(Mu());
+      WindowRec* w = Win(hwnd);
+      return w && wp <= ICON_BIG ? (LRESULT)w->icons[wp] : 0;
+    }
     case WM_PAINT: {
       Lock lk(Mu());
       if (WindowRec* w = Win(hwnd)) w->needsPaint = false;
@@ -560,6 +631,38 @@ BOOL WINAPI IsWindowVisible(HWND hwnd) {
 BOOL WINAPI IsChild(HWND parent, HWND hwnd) {
   Lock lk(Mu());
   return parent != hwnd && Win(parent) && IsSelfOrDescendant(parent, hwnd);
+}
+
+// Enabled state is the WS_DISABLED style bit, as on Windows. A window that loses it
+// loses the keyboard focus too.
+BOOL WINAPI EnableWindow(HWND hwnd, BOOL enable) {
+  Lock lk(Mu());
+  WindowRec* w = Win(hwnd);
+  if (!w) {
+    SetError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  BOOL wasDisabled = (w->style & WS_DISABLED) != 0;
+  if (wasDisabled == !enable) return wasDisabled;
+  if (enable) {
+    w->style &= ~WS_DISABLED;
+  } else {
+    w->style |= WS_DISABLED;
+    ThreadRec* t = FindThread(w->tid);
+    if (t && t->focus && IsSelfOrDescendant(hwnd, t->focus)) {
+      HWND old = t->focus;
+      t->focus = nullptr;
+      if (t == Self()) CallProc(lk, old, WM_KILLFOCUS, 0, 0);
+    }
+  }
+  SendOrNotify(lk, hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
+  return wasDisabled;
+}
+
+BOOL WINAPI IsWindowEnabled(HWND hwnd) {
+  Lock lk(Mu());
+  WindowRec* w = Win(hwnd);
+  return w && !(w->style & WS_DISABLED);
 }
 
 BOOL WINAPI ShowWindow(HWND hwnd, int cmd) {

@@ -1,0 +1,62 @@
+// What the dialog manager, the built-in controls and the bench's screen need from the
+// window manager, and from each other. Not for program code or tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "win32.h"
+
+namespace sim {
+
+// A window as the user and the dialog manager see it. Lock held for all calls here.
+struct WindowView {
+  HWND hwnd = nullptr;
+  std::wstring cls;
+  std::wstring title;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  HWND parent = nullptr;
+  DWORD tid = 0;
+  RECT screen{};
+  bool visible = false;  // itself and every ancestor
+  bool shown = false;    // itself, whatever its ancestors
+  bool enabled = false;
+  HICON icons[2] = {};  // WM_SETICON's ICON_SMALL, ICON_BIG
+};
+bool ViewWindow(HWND hwnd, WindowView* out);
+// Top-level windows, topmost first: the foreground window, then the others newest
+// first (a window made later was shown later and lies above the earlier ones).
+std::vector<HWND> TopLevelZOrder();
+// Children in their z-order: the first made lies on top, as in a dialog template.
+std::vector<HWND> ChildrenOf(HWND parent);
+// Queue mouse or keyboard input for the thread owning hwnd. Lock held.
+void PostInputTo(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// The classes every handheld has ("Button", "Static", "msctls_trackbar32", "Dialog"),
+// by lower-case name; the window manager asks when a class is not registered.
+bool BuiltinClass(const std::wstring& lowerName, WNDCLASSW* wc);
+
+// The trace label of an icon handle: its resource id, "?" or "0". Lock held.
+std::string IconLabel(HICON icon);
+
+// A built-in control's state, for the bench and the dialog manager. Lock held.
+struct ControlView {
+  enum Kind { kButton, kStatic, kTrackbar } kind = kButton;
+  UINT check = 0;
+  HFONT font = nullptr;
+  HICON icon = nullptr;
+  int min = 0, max = 0, pos = 0;
+};
+bool ViewControl(HWND control, ControlView* out);
+// The client x of a trackbar's thumb at pos. Lock held.
+bool TrackbarThumbX(HWND trackbar, int pos, int* x);
+// Mouse input that falls through to the window below (group boxes, statics that
+// do not notify). Lock held.
+bool HitTransparent(const WindowView& v);
+// The icon SendDlgItemMessageW last gave a control of any class. Lock held.
+void NoteControlIcon(HWND control, HICON icon);
+// The face and height of a font made by CreateFontIndirectW. Lock held.
+bool FontFace(HFONT font, std::wstring* face, LONG* height);
+
+}  // namespace sim
