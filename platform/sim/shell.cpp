@@ -2,6 +2,7 @@
 // from a module's RT_GROUP_ICON / RT_ICON resources, and the item calls on controls.
 #include <cstring>
 #include <map>
+#include <tuple>
 
 #include "bench_shell.h"
 #include "core.h"
@@ -24,6 +25,7 @@ struct Icon {
   int width = 0;
   int height = 0;
   int bitCount = 0;
+  bool owned = false;  // the caller's own copy: DestroyIcon frees it
 };
 
 struct Tray {
@@ -33,7 +35,7 @@ struct Tray {
 };
 
 struct Shell {
-  std::map<std::pair<HMODULE, std::string>, HICON> iconByName;
+  std::map<std::tuple<HMODULE, std::string, int>, HICON> iconByName;  // shared icons
   std::map<HICON, Icon> icons;
   uintptr_t nextIcon = 0x70000;
   std::map<std::pair<HWND, UINT>, Tray> tray;
@@ -115,7 +117,7 @@ void ModuleUnloaded(HMODULE module) {
   Lock lk(Mu());
   Shell& s = S();
   for (auto it = s.iconByName.begin(); it != s.iconByName.end();) {
-    if (it->first.first == module) {
+    if (std::get<0>(it->first) == module) {
       s.icons.erase(it->second);
       it = s.iconByName.erase(it);
     } else {
@@ -125,8 +127,8 @@ void ModuleUnloaded(HMODULE module) {
 }
 }  // namespace sim
 
-HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
-  Lock lk(Mu());
+namespace sim {
+HICON LoadIconSized(HMODULE instance, LPCWSTR name, int size, bool shared) {
   if (!instance || !name) {
     SetError(ERROR_RESOURCE_NAME_NOT_FOUND);  // no system icons here
     return nullptr;
@@ -134,8 +136,8 @@ HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
   if (instance == ProgramModule()) EnsureProgramIcons();
   Shell& s = S();
   std::string key = NameText(name);
-  auto known = s.iconByName.find({instance, key});
-  if (known != s.iconByName.end()) return known->second;  // one shared handle per resource
+  auto known = s.iconByName.find({instance, key, size});
+  if (shared && known != s.iconByName.end()) return known->second;  // one shared handle per resource and size
 
   std::vector<uint8_t> group;
   if (!ResourceBytes(instance, RT_GROUP_ICON, name, &group)) return nullptr;
@@ -149,14 +151,14 @@ HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
     SetError(ERROR_RESOURCE_DATA_NOT_FOUND);
     return nullptr;
   }
-  // The image the device would show at icon size: exactly 32 pixels, else the largest.
-  int best = -1, bestWidth = -1;
-  for (size_t i = 0; i < count; ++i) {
+  // The image nearest the asked size; between two equally near, the larger, since
+  // shrinking looks better than growing. Size 0 takes the first image as it is.
+  int best = 0, bestWidth = group[6] ? group[6] : 256;
+  for (size_t i = 1; i < count && size > 0; ++i) {
     const uint8_t* e = &group[6 + 14 * i];
     int w = e[0] ? e[0] : 256;
-    bool better = best < 0 || (w == kIconSize && bestWidth != kIconSize) ||
-                  (bestWidth != kIconSize && w > bestWidth);
-    if (better) best = (int)i, bestWidth = w;
+    int d = w > size ? w - size : size - w, bestD = bestWidth > size ? bestWidth - size : size - bestWidth;
+    if (d < bestD || (d == bestD && w > bestWidth)) best = (int)i, bestWidth = w;
   }
   const uint8_t* e = &group[6 + 14 * best];
   WORD imageId = U16(e + 12);
@@ -174,20 +176,29 @@ HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
   icon.width = (int32_t)U32(&image[4]);
   icon.height = (int32_t)U32(&image[8]) / 2;
   icon.bitCount = U16(&image[14]);
+  icon.owned = !shared;
   HICON h = (HICON)s.nextIcon;
   s.nextIcon += 4;
   s.icons[h] = icon;
-  s.iconByName[{instance, key}] = h;
+  if (shared) s.iconByName[{instance, key, size}] = h;
   return h;
+}
+}  // namespace sim
+
+HICON WINAPI LoadIconW(HINSTANCE instance, LPCWSTR name) {
+  Lock lk(Mu());
+  return LoadIconSized(instance, name, kIconSize, true);
 }
 
 BOOL WINAPI DestroyIcon(HICON icon) {
   Lock lk(Mu());
   // Icons from LoadIconW are shared and stay loaded, as on the device.
-  if (!S().icons.count(icon)) {
+  auto it = S().icons.find(icon);
+  if (it == S().icons.end()) {
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (it->second.owned) S().icons.erase(it);
   return TRUE;
 }
 

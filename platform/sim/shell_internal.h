@@ -10,4 +10,9 @@ namespace sim {
 // until it does, no control can be found by id.
 HWND ChildById(HWND parent, LONG_PTR id);
 
+// Icon `name` of a module, from the image of its RT_GROUP_ICON nearest `size` pixels
+// (0: the first image). Shared: one handle per resource and size that DestroyIcon
+// leaves loaded; otherwise a new handle that DestroyIcon frees. Lock held. shell.cpp.
+HICON LoadIconSized(HMODULE module, LPCWSTR name, int size, bool shared);
+
 }  // namespace sim
