@@ -12,7 +12,10 @@ namespace bench {
 // order. A box with no queued answer gets its default button (the first, or the one
 // MB_DEFBUTTON2/3 names). Boxes never block.
 void AnswerNextMessageBox(int answer);
-// Answers still queued.
+// The next box fails as when the system cannot show it: MessageBoxW returns 0 with the
+// last error ERROR_NOT_ENOUGH_MEMORY. It takes its turn in the queue of answers.
+void FailNextMessageBox();
+// Answers (and failures) still queued.
 int PendingMessageBoxAnswers();
 
 // Every box shown, in order (the trace has "MessageBox(<text>, <caption>, 0x30)").
@@ -21,8 +24,9 @@ struct ShownBox {
   std::string text;     // UTF-8
   std::string caption;  // UTF-8
   UINT type = 0;
-  int answer = 0;
+  int answer = 0;       // 0 when it failed
   bool ansi = false;    // MessageBoxA
+  bool failed = false;  // FailNextMessageBox
 };
 std::vector<ShownBox> MessageBoxes();
 

@@ -10,8 +10,10 @@
 
 namespace {
 
+constexpr int kFail = -1;  // no button has this id
+
 struct Boxes {
-  std::deque<int> answers;
+  std::deque<int> answers;  // a button id, or kFail
   std::vector<bench::ShownBox> shown;
 };
 
@@ -61,8 +63,14 @@ int Show(HWND owner, const std::string& text, const std::string& caption, UINT t
     answer = B().answers.front();
     B().answers.pop_front();
   }
+  bool failed = answer == kFail;
+  if (failed) {
+    answer = 0;
+    sim::SetError(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  // A failed box keeps its trace line: the program did ask for it.
   sim::Record("MessageBox(" + text + ", " + caption + ", " + sim::Hex(type) + ")");
-  B().shown.push_back(bench::ShownBox{owner, text, caption, type, answer, ansi});
+  B().shown.push_back(bench::ShownBox{owner, text, caption, type, answer, ansi, failed});
   return answer;
 }
 
@@ -86,6 +94,11 @@ namespace bench {
 void AnswerNextMessageBox(int answer) {
   sim::Lock lk(sim::Mu());
   B().answers.push_back(answer);
+}
+
+void FailNextMessageBox() {
+  sim::Lock lk(sim::Mu());
+  B().answers.push_back(kFail);
 }
 
 int PendingMessageBoxAnswers() {
