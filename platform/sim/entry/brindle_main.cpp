@@ -19,7 +19,7 @@
 #include "platform/sim/bench_registry.h"
 #include "platform/sim/instance.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
+extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
 
 namespace {
 
