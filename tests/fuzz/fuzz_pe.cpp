@@ -34,7 +34,7 @@ void Touch(const void* p, DWORD size) {
 }
 
 void Strings(HMODULE h) {
-  const UINT ids[] = {0, 1, 2, 3, 4, 5, 11, 15, 16, 17, 100, 255, 0xFFFF, 0x10000};
+  const UINT ids[] = {0, 1, 2, 3, 4, 5, 11, 12, 15, 16, 17, 30, 31, 100, 255, 0xFFFF, 0x10000};
   const int sizes[] = {0, 1, 2, 260};
   for (UINT id : ids) {
     for (int max : sizes) {
@@ -52,11 +52,13 @@ void Strings(HMODULE h) {
 }
 
 void Resources(HMODULE h) {
-  const LPCWSTR types[] = {RT_STRING, RT_DIALOG, RT_BITMAP, RT_GROUP_ICON, RT_ICON, RT_RCDATA};
-  const WORD ids[] = {1, 2, 3, 7, 101, 104, 108, 111, 145, 148, 149, 0xFFFF};
+  // The program's types and ids, and those of the test library in the corpus.
+  const LPCWSTR types[] = {RT_STRING, RT_MENU, RT_DIALOG, RT_BITMAP, RT_GROUP_ICON, RT_ICON, RT_RCDATA, L"BrindleData"};
+  const WORD ids[] = {1, 2, 3, 7, 101, 104, 108, 111, 131, 145, 148, 149, 200, 201, 0xFFFF};
   std::vector<LPCWSTR> names;
   for (WORD id : ids) names.push_back(MAKEINTRESOURCEW(id));
   names.push_back(L"BRINDLE");
+  names.push_back(L"Pattern");
   names.push_back(L"#101");
   for (LPCWSTR type : types) {
     for (LPCWSTR name : names) {
