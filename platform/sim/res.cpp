@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_modules.h"
 #include "core.h"
 #include "pe.h"
 #include "res_internal.h"
@@ -392,11 +393,35 @@ std::string ExeDir() {
   return slash == std::string::npos ? std::string() : p.substr(0, slash == 0 ? 1 : slash);
 }
 
+std::mutex& PlacedMu() {
+  static std::mutex* mu = new std::mutex;
+  return *mu;
+}
+
+// Bare library names a test has placed (upper case -> host path, "" = missing).
+std::map<std::string, std::string>& Placed() {
+  static auto* placed = new std::map<std::string, std::string>;
+  return *placed;
+}
+const bool kPlacedResetHook = (OnReset([] {
+                                 std::lock_guard<std::mutex> lk(PlacedMu());
+                                 Placed().clear();
+                               }),
+                               true);
+
 // A path with a separator is taken as given; a bare name is looked for beside the
 // running program, then in the current directory.
 bool Locate(const std::string& name, std::string* found) {
   size_t slash = name.rfind('/');
   if (slash != std::string::npos) return FindIn(name.substr(0, slash == 0 ? 1 : slash), name.substr(slash + 1), found);
+  {
+    std::lock_guard<std::mutex> lk(PlacedMu());
+    auto it = Placed().find(UpperAscii(name));
+    if (it != Placed().end()) {
+      *found = it->second;
+      return !it->second.empty() && IsFile(it->second);
+    }
+  }
   std::string exeDir = ExeDir();
   if (!exeDir.empty() && FindIn(exeDir, name, found)) return true;
   return FindIn("", name, found);
@@ -776,3 +801,16 @@ DWORD WINAPI SizeofResource(HMODULE module, HRSRC res) {
   }
   return e->size;
 }
+
+namespace bench {
+void PlaceLibrary(const std::string& name, const std::string& path) {
+  bool ok;
+  std::wstring wide(name.begin(), name.end());
+  std::string file = sim::ModuleFileName(wide.c_str(), &ok);
+  if (!ok) return;
+  // A bare file name lies beside the program.
+  std::string where = path.empty() || path.find('/') != std::string::npos ? path : sim::ExeDir() + "/" + path;
+  std::lock_guard<std::mutex> lk(sim::PlacedMu());
+  sim::Placed()[sim::UpperAscii(file)] = where;
+}
+}  // namespace bench
