@@ -267,7 +267,51 @@ BOOL WINAPI SHInitDialog(SHINITDLGINFO* info) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  const DWORD fill = SHIDIF_SIZEDLG | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_FULLSCREENNOMENUBAR;
+  bool child = (GetWindowLongW(info->hDlg, GWL_STYLE) & WS_CHILD) != 0;
+  RECT work;
+  if ((info->dwMask & SHIDIM_FLAGS) && (info->dwFlags & fill) && !child &&
+      SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
+    MoveWindow(info->hDlg, work.left, work.top, work.right - work.left, work.bottom - work.top, TRUE);
   return TRUE;
+}
+
+#undef CreateWindowExW
+HWND WINAPI brindle_CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                                    int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                                    LPVOID param) {
+  RECT work;
+  if (!(style & WS_CHILD) && x == CW_USEDEFAULT && width == CW_USEDEFAULT &&
+      SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
+    x = work.left;
+    y = work.top;
+    width = work.right - work.left;
+    height = work.bottom - work.top;
+  }
+  return CreateWindowExW(exStyle, className, windowName, style, x, y, width, height, parent, menu, instance, param);
+}
+
+#undef CreateProcessW
+BOOL WINAPI brindle_CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                   LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                                   LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startupInfo,
+                                   LPPROCESS_INFORMATION processInformation) {
+  STARTUPINFOW start;
+  if (startupInfo == nullptr) {
+    memset(&start, 0, sizeof start);
+    start.cb = sizeof start;
+    startupInfo = &start;
+  }
+  PROCESS_INFORMATION unasked;
+  bool close = processInformation == nullptr;
+  if (close) processInformation = &unasked;
+  BOOL ok = CreateProcessW(application, commandLine, processAttributes, threadAttributes, inheritHandles, flags,
+                           environment, directory, startupInfo, processInformation);
+  if (ok && close) {
+    CloseHandle(unasked.hThread);
+    CloseHandle(unasked.hProcess);
+  }
+  return ok;
 }
 
 BOOL WINAPI SHFullScreen(HWND, DWORD) {

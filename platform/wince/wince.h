@@ -59,6 +59,24 @@ LONG WINAPI brindle_RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSA
 #define RegCreateKeyExW brindle_RegCreateKeyExW
 #define RegOpenKeyExW brindle_RegOpenKeyExW
 
+// ---- windows and processes -----------------------------------------------------
+
+// A top-level window of default position and size fills the handheld's screen below
+// the task bar; on a desktop it fills the work area instead of a cascaded default.
+HWND WINAPI brindle_CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                                    int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                                    LPVOID param);
+#define CreateWindowExW brindle_CreateWindowExW
+
+// The handheld takes no start-up record and gives process information only when asked;
+// desktop Windows needs both. Null ones are supplied here, and handles nobody asked for
+// are closed.
+BOOL WINAPI brindle_CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                                   LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD flags,
+                                   LPVOID environment, LPCWSTR directory, LPSTARTUPINFOW startupInfo,
+                                   LPPROCESS_INFORMATION processInformation);
+#define CreateProcessW brindle_CreateProcessW
+
 // ---- events ---------------------------------------------------------------------
 
 // On the handheld SetEvent / ResetEvent / PulseEvent are all EventModify.
@@ -134,7 +152,8 @@ typedef struct tagSHINITDLGINFO {
 #define SHIDIF_SIPDOWN 0x0008
 #define SHIDIF_FULLSCREENNOMENUBAR 0x0010
 #define SHIDIF_EMPTYMENU 0x0020
-// Desktop dialogs keep their own size and have no Done button: TRUE for a valid request.
+// No Done button on a desktop. A pop-up dialog asked to fill the screen fills the work
+// area, as on the handheld; a child dialog keeps its size (its parent places it).
 BOOL WINAPI SHInitDialog(SHINITDLGINFO* info);
 
 #define SHFS_SHOWTASKBAR 0x0001

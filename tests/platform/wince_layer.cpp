@@ -651,3 +651,73 @@ TEST(WinceShell, DialogCallsAreAcceptedForAWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+RECT WorkArea() {
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  return work;
+}
+
+bool SameRect(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+TEST(WinceWindows, DefaultTopLevelWindowFillsTheWorkAreaOthersKeepTheirPlace) {
+  RECT work = WorkArea();
+  ASSERT_GT(work.right - work.left, 0);
+  HWND fill = CreateWindowExW(0, L"STATIC", L"main", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(fill, nullptr);
+  RECT r;
+  GetWindowRect(fill, &r);
+  EXPECT_TRUE(SameRect(r, work)) << r.left << "," << r.top << " " << r.right << "," << r.bottom;
+  HWND placed = CreateWindowExW(0, L"STATIC", L"placed", WS_POPUP, 3, 4, 50, 60, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(placed, nullptr);
+  GetWindowRect(placed, &r);
+  EXPECT_TRUE(SameRect(r, RECT{3, 4, 53, 64}));
+  HWND child = CreateWindowExW(0, L"STATIC", L"child", WS_CHILD, 5, 6, 20, 10, fill, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  GetWindowRect(child, &r);
+  EXPECT_EQ(r.right - r.left, 20);
+  EXPECT_EQ(r.bottom - r.top, 10);
+  DestroyWindow(placed);
+  DestroyWindow(fill);
+}
+
+TEST(WinceShell, FullScreenPopUpDialogFillsTheWorkAreaAChildKeepsItsSize) {
+  RECT work = WorkArea();
+  HWND popup = CreateWindowExW(0, L"STATIC", L"about", WS_POPUP, 0, 0, 300, 50, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(popup, nullptr);
+  HWND child = CreateWindowExW(0, L"STATIC", L"page", WS_CHILD, 0, 0, 30, 40, popup, nullptr, nullptr, nullptr);
+  ASSERT_NE(child, nullptr);
+  SHINITDLGINFO sh = {SHIDIM_FLAGS, child, SHIDIF_DONEBUTTON | SHIDIF_SIZEDLGFULLSCREEN | SHIDIF_SIPDOWN};
+  EXPECT_TRUE(SHInitDialog(&sh));
+  RECT r;
+  GetWindowRect(child, &r);
+  EXPECT_EQ(r.right - r.left, 30);
+  EXPECT_EQ(r.bottom - r.top, 40);
+  sh = {SHIDIM_FLAGS, popup, SHIDIF_DONEBUTTON | SHIDIF_SIPDOWN};  // no sizing asked
+  EXPECT_TRUE(SHInitDialog(&sh));
+  GetWindowRect(popup, &r);
+  EXPECT_EQ(r.right - r.left, 300);
+  sh = {SHIDIM_FLAGS, popup, SHIDIF_DONEBUTTON | SHIDIF_SIPDOWN | SHIDIF_FULLSCREENNOMENUBAR};
+  EXPECT_TRUE(SHInitDialog(&sh));
+  GetWindowRect(popup, &r);
+  EXPECT_TRUE(SameRect(r, work));
+  DestroyWindow(popup);
+}
+
+// The handheld's call: no start-up record, no process information.
+TEST(WinceProcesses, CreateProcessWithoutStartUpRecordOrProcessInformation) {
+  WCHAR self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  WCHAR args[] = L"x --gtest_list_tests --gtest_filter=None";
+  EXPECT_TRUE(CreateProcessW(self, args, nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr, nullptr));
+  WCHAR missing[] = L"tavlo.htc#extkbd_help";
+  EXPECT_FALSE(CreateProcessW(L"NoSuchHelpViewer.exe", missing, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              nullptr, nullptr));
+}
+
+}  // namespace
