@@ -2,6 +2,7 @@
 // program asked of the platform. Host builds only.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,11 @@ std::vector<std::string> Trace();
 // Entries whose text starts with one of the prefixes, in order.
 std::vector<std::string> Trace(const std::vector<std::string>& prefixes);
 void ClearTrace();
+// A program that runs for days must not keep every line: off, the trace stays empty.
+void KeepTrace(bool keep);
+// Called with each entry as it is recorded (under the trace's lock: keep it short and
+// never call back into the platform); null for none.
+void SetTraceSink(std::function<void(const std::string&)> sink);
 // For other parts of the simulated platform: append one entry.
 void Record(const std::string& entry);
 

@@ -46,6 +46,8 @@ struct Kernel {
 
   std::mutex traceMu;
   std::vector<std::string> trace;
+  bool keepTrace = true;                               // tests read it back
+  std::function<void(const std::string&)> traceSink;   // a running program's live view
 };
 
 // Never destroyed: detached simulated threads may still be leaving when main returns.
@@ -229,7 +231,8 @@ std::shared_ptr<KObject> GetObject(HANDLE h) {
 void Record(const std::string& entry) {
   Kernel& k = K();
   std::lock_guard<std::mutex> g(k.traceMu);
-  k.trace.push_back(entry);
+  if (k.keepTrace) k.trace.push_back(entry);
+  if (k.traceSink) k.traceSink(entry);
 }
 
 std::string Hex(unsigned v, int width) {
@@ -578,6 +581,19 @@ void ClearTrace() {
   Kernel& k = K();
   std::lock_guard<std::mutex> g(k.traceMu);
   k.trace.clear();
+}
+
+void KeepTrace(bool keep) {
+  Kernel& k = K();
+  std::lock_guard<std::mutex> g(k.traceMu);
+  k.keepTrace = keep;
+  if (!keep) k.trace.clear();
+}
+
+void SetTraceSink(std::function<void(const std::string&)> sink) {
+  Kernel& k = K();
+  std::lock_guard<std::mutex> g(k.traceMu);
+  k.traceSink = std::move(sink);
 }
 
 void Record(const std::string& entry) { sim::Record(entry); }

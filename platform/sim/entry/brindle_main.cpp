@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_registry.h"
+#include "platform/sim/bench_ui.h"
 #include "platform/sim/instance.h"
 
 extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
@@ -25,10 +27,11 @@ namespace {
 
 void Usage(FILE* to) {
   fprintf(to,
-          "usage: brindle [--tty DEVICE] [--registry FILE]\n"
+          "usage: brindle [--tty DEVICE] [--registry FILE] [--trace]\n"
           "  --tty DEVICE     the keyboard's serial device (COM1:), e.g. /dev/ttyS0 or a pseudo-terminal\n"
           "  --registry FILE  the registry, a REGEDIT4 file\n"
           "                   (default $XDG_CONFIG_HOME/brindle/registry.reg, else ~/.config/brindle/registry.reg)\n"
+          "  --trace          print what the program asks of the handheld (keys typed, timers, ...)\n"
           "  --help           this text\n");
 }
 
@@ -59,9 +62,11 @@ std::string DefaultRegistry(std::string* error) {
   return dir + "/registry.reg";
 }
 
-// Ctrl-C, a hang-up or kill: the shared windows are withdrawn before the process ends,
-// so the next brindle does not have to find a stale socket. The registry needs
-// nothing: every save is already complete on disk.
+// Ctrl-C, a hang-up or kill: the program's windows are closed as a user closes them,
+// so the driver stops, powers the keyboard off and lifts held keys; a second signal
+// ends the process at once. The shared windows are withdrawn either way, so the next
+// brindle does not have to find a stale socket. The registry needs nothing: every save
+// is already complete on disk.
 void EndOnSignals() {
   sigset_t set;
   sigemptyset(&set);
@@ -72,6 +77,8 @@ void EndOnSignals() {
   std::thread([set] {
     int sig = 0;
     sigwait(&set, &sig);
+    for (const bench::TopLevelWindow& w : bench::TopLevelWindows()) PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
+    sigwait(&set, &sig);
     sim::ShareWindowsAcrossProcesses(false);
     _exit(128 + sig);
   }).detach();
@@ -81,11 +88,16 @@ void EndOnSignals() {
 
 int main(int argc, char** argv) {
   std::string tty, registry;
+  bool trace = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help") {
       Usage(stdout);
       return 0;
+    }
+    if (arg == "--trace") {
+      trace = true;
+      continue;
     }
     if ((arg == "--tty" || arg == "--registry") && i + 1 < argc && argv[i + 1][0]) {
       (arg == "--tty" ? tty : registry) = argv[++i];
@@ -109,6 +121,15 @@ int main(int argc, char** argv) {
   // as nobody here waits for the sim to settle.
   EndOnSignals();
   bench::UseRealClock(true);
+  // Days of typing would fill memory with trace lines nobody reads back.
+  bench::KeepTrace(false);
+  if (trace) {
+    auto start = std::chrono::steady_clock::now();
+    bench::SetTraceSink([start](const std::string& entry) {
+      double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      fprintf(stderr, "[%9.3f] %s\n", s, entry.c_str());
+    });
+  }
   if (!tty.empty()) {
     bench::UseComPath(tty);
   } else if (!getenv("BRINDLE_COM1")) {
