@@ -28,7 +28,9 @@ HWND TapControl(HWND dialog, int id);
 // The user taps a check box to flip it.
 HWND ToggleCheckBox(HWND dialog, int id);
 // The user presses the trackbar's thumb, slides it to where `pos` lies and lets go
-// (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONUP). Returns false when the control is
+// (WM_LBUTTONDOWN, WM_MOUSEMOVE, WM_LBUTTONUP). Where the range has more positions
+// than the channel has pixels, the thumb lands on the position of the nearest pixel,
+// as a finger would: read TrackbarPos for where it ended. Returns false when the control is
 // not a trackbar, is hidden or disabled, or something covers its thumb.
 bool DragTrackbar(HWND dialog, int id, int pos);
 
@@ -62,7 +64,8 @@ struct TopLevelWindow {
 // Every top-level window, hidden ones too, in z-order (topmost first).
 std::vector<TopLevelWindow> TopLevelWindows();
 
-// Fonts (and later other GDI objects) made by the program and not yet deleted.
+// Fonts (and later other GDI objects) made by the program and not yet deleted; the
+// font a dialog makes from its template's DS_SETFONT is the platform's, not counted.
 int LiveGdiObjects();
 
 }  // namespace bench

@@ -14,7 +14,7 @@ struct Dlg {
   HFONT font = nullptr;     // WM_SETFONT / WM_GETFONT
   HFONT ownFont = nullptr;  // made from DS_SETFONT; deleted with the dialog
   int baseX = 8, baseY = 16;
-  WORD defId = 0;
+  WORD defId = IDOK;  // with no default push button, Enter means OK
   bool modal = false;
   bool ended = false;
   INT_PTR result = 0;
@@ -221,7 +221,7 @@ HWND Create(HINSTANCE inst, LPCDLGTEMPLATEW tmpl, HWND parent, DLGPROC proc, LPA
     lf.lfHeight = -MulDiv(t.points, 96, 72);
     lf.lfWeight = FW_NORMAL;
     wcsncpy(lf.lfFaceName, t.face.c_str(), LF_FACESIZE - 1);
-    d.ownFont = CreateFontIndirectW(&lf);
+    d.ownFont = CreateSystemFont(&lf);
   }
   {
     Lock lk(Mu());
@@ -299,7 +299,7 @@ LRESULT WINAPI DefDlgProcW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case DM_GETDEFID: {
       Lock lk(Mu());
       Dlg* d = Find(hwnd);
-      return d && d->defId ? MAKELONG(d->defId, DC_HASDEFID) : 0;
+      return d ? MAKELONG(d->defId, DC_HASDEFID) : 0;
     }
     case DM_SETDEFID: {
       Lock lk(Mu());
