@@ -1,10 +1,12 @@
-// The settings page, About box and menu bar of brindleres.dll, read byte by byte from
-// the built library: the layout is guarded here without any dialog manager.
+// The settings page, About box and menu bar of every national brindleres.dll, read
+// byte by byte from the built libraries: the layout is guarded here without any dialog
+// manager.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -188,11 +190,30 @@ struct Expected {
   const char* what;
 };
 
-class Templates : public ::testing::Test {
+// One national build: where it lies beside the test program, and the words its
+// trackbars' ends carry.
+struct Library {
+  const char* code;
+  const wchar_t* path;
+  const wchar_t *slow, *fast, *shortDelay, *longDelay;
+};
+
+void PrintTo(const Library& l, std::ostream* os) { *os << l.code; }
+
+const Library kLibraries[] = {
+    {"USA", L"brindleres.dll", L"Slow", L"Fast", L"Short", L"Long"},
+    {"FRA", L"national/FRA/brindleres.dll", L"Lente", L"Rapide", L"Court", L"Long"},
+    {"GER", L"national/GER/brindleres.dll", L"Langsam", L"Schnell", L"Kurz", L"Lang"},
+    {"ESP", L"national/ESP/brindleres.dll", L"Lenta", L"R\u00e1pida", L"Corto", L"Largo"},
+    {"PTB", L"national/PTB/brindleres.dll", L"Lenta", L"R\u00e1pida", L"Curto", L"Longo"},
+    {"ITA", L"national/ITA/brindleres.dll", L"Lenta", L"Veloce", L"Breve", L"Lungo"},
+};
+
+class Templates : public ::testing::TestWithParam<Library> {
  protected:
   void SetUp() override {
-    dll = LoadLibraryW(L"brindleres.dll");
-    ASSERT_NE(dll, nullptr) << "brindleres.dll beside the test program";
+    dll = LoadLibraryW(GetParam().path);
+    ASSERT_NE(dll, nullptr) << GetParam().code << " library beside the test program";
   }
   void TearDown() override {
     if (dll != nullptr) {
@@ -274,7 +295,7 @@ class Templates : public ::testing::Test {
   HMODULE dll = nullptr;
 };
 
-TEST_F(Templates, BothArePlainTemplatesInTahoma8) {
+TEST_P(Templates, BothArePlainTemplatesInTahoma8) {
   const WORD ids[] = {101, 104};
   for (WORD id : ids) {
     std::vector<uint8_t> bytes = Bytes(dll, RT_DIALOG, id);
@@ -292,7 +313,7 @@ TEST_F(Templates, BothArePlainTemplatesInTahoma8) {
   }
 }
 
-TEST_F(Templates, SettingsPageFillsTheClientArea) {
+TEST_P(Templates, SettingsPageFillsTheClientArea) {
   Dialog d;
   Load(101, &d);
   EXPECT_EQ(PixelsAcross(d.cx), 240);
@@ -318,20 +339,20 @@ const Expected kSettingsControls[] = {
     {1056, IsTextStatic, "text"},
 };
 
-TEST_F(Templates, SettingsPageHasEveryControlOnce) {
+TEST_P(Templates, SettingsPageHasEveryControlOnce) {
   Dialog d;
   Load(101, &d);
   ExpectControls(d, kSettingsControls, sizeof kSettingsControls / sizeof kSettingsControls[0]);
 }
 
-TEST_F(Templates, SettingsPageControlsFitWithoutOverlap) {
+TEST_P(Templates, SettingsPageControlsFitWithoutOverlap) {
   Dialog d;
   Load(101, &d);
   ExpectLaidOut(d);
   ExpectTabOrder(d);
 }
 
-TEST_F(Templates, StatusIconAndTextLeadThePage) {
+TEST_P(Templates, StatusIconAndTextLeadThePage) {
   Dialog d;
   Load(101, &d);
   const Control* icon = Find(d, 1026);
@@ -359,10 +380,11 @@ struct TrackbarLabels {
   const wchar_t* high;
 };
 
-TEST_F(Templates, TrackbarsHaveATitleAndLabelledEnds) {
+TEST_P(Templates, TrackbarsHaveATitleAndLabelledEnds) {
   Dialog d;
   Load(101, &d);
-  const TrackbarLabels cases[] = {{1044, L"Slow", L"Fast"}, {1045, L"Short", L"Long"}};
+  const Library& l = GetParam();
+  const TrackbarLabels cases[] = {{1044, l.slow, l.fast}, {1045, l.shortDelay, l.longDelay}};
   const int kNear = 4;  // units between a trackbar and its labels at most
   for (const TrackbarLabels& t : cases) {
     const Control* bar = Find(d, t.trackbar);
@@ -386,13 +408,25 @@ TEST_F(Templates, TrackbarsHaveATitleAndLabelledEnds) {
   }
 }
 
+// The page shows the driver as stopped until the program says otherwise, in the same
+// words as the library's own "Stopped" (string 10).
+TEST_P(Templates, StatusTextStartsAsTheStoppedString) {
+  Dialog d;
+  Load(101, &d);
+  const Control* text = Find(d, 1040);
+  ASSERT_NE(text, nullptr);
+  WCHAR stopped[64] = {0};
+  ASSERT_GT(LoadStringW(dll, 10, stopped, 64), 0);
+  EXPECT_TRUE(text->text == stopped) << GetParam().code;
+}
+
 const Expected kAboutControls[] = {
     {1007, IsTextStatic, "text"},
     {1001, IsTextStatic, "text"},
     {1, IsPushButton, "a push button"},
 };
 
-TEST_F(Templates, AboutBox) {
+TEST_P(Templates, AboutBox) {
   Dialog d;
   Load(104, &d);
   EXPECT_NE(d.style & kWsPopup, 0u);
@@ -453,7 +487,7 @@ void Commands(const std::vector<MenuItem>& items, std::vector<uint16_t>* out) {
   }
 }
 
-TEST_F(Templates, MenuBarReachesAboutHelpAndExit) {
+TEST_P(Templates, MenuBarReachesAboutHelpAndExit) {
   std::vector<uint8_t> bytes = Bytes(dll, RT_RCDATA, 131);
   ASSERT_FALSE(bytes.empty());
   ASSERT_EQ(bytes.size() % 2, 0u);
@@ -485,6 +519,8 @@ TEST_F(Templates, MenuBarReachesAboutHelpAndExit) {
     buttonCommands.push_back(command);
     if (style == 0x18) {
       ASSERT_LT(popup, top.size()) << "button " << b;
+      // The bar shows the string; the MENU's name for the same popup says the same.
+      EXPECT_TRUE(top[popup].text == buf) << GetParam().code << " button " << b;
       dropdownCommands.push_back(command);
       Commands(top[popup].items, &reached);
     } else {
@@ -508,5 +544,8 @@ TEST_F(Templates, MenuBarReachesAboutHelpAndExit) {
   std::set<uint16_t> unique(buttonCommands.begin(), buttonCommands.end());
   EXPECT_EQ(unique.size(), buttonCommands.size()) << "two buttons share a command";
 }
+
+INSTANTIATE_TEST_SUITE_P(National, Templates, ::testing::ValuesIn(kLibraries),
+                         [](const ::testing::TestParamInfo<Library>& info) { return std::string(info.param.code); });
 
 }  // namespace
