@@ -24,8 +24,9 @@ const uint32_t kSsLeft = 0, kSsCenter = 1, kSsRight = 2, kSsLeftNoWordWrap = 0xC
 const uint32_t kBsTypeMask = 0xFu, kBsPushButton = 0, kBsDefPushButton = 1, kBsAutoCheckBox = 3;
 const uint32_t kTbsVert = 2;
 
-// Handheld dialog units: Tahoma 8 gives 5 x 13 px base units.
-int PixelsAcross(int units) { return units * 5 / 4; }
+// Dialog units: Tahoma 8 gives 6 x 13 px base units (the sim's dialog manager and
+// desktop Windows agree).
+int PixelsAcross(int units) { return units * 6 / 4; }
 int PixelsDown(int units) { return units * 13 / 8; }
 
 std::vector<uint8_t> Bytes(HMODULE module, LPCWSTR type, WORD id) {
@@ -318,6 +319,10 @@ TEST_P(Templates, SettingsPageFillsTheClientArea) {
   Load(101, &d);
   EXPECT_EQ(PixelsAcross(d.cx), 240);
   EXPECT_EQ(PixelsDown(d.cy), 268);
+  Dialog about;
+  Load(104, &about);
+  EXPECT_LE(PixelsAcross(about.cx), 240) << "the About box fits the screen";
+  EXPECT_LE(PixelsDown(about.cy), 294);
   EXPECT_NE(d.style & kWsChild, 0u) << "a page inside the main window";
   EXPECT_EQ(d.style & (kWsPopup | kWsCaption), 0u);
 }
