@@ -463,7 +463,7 @@ TEST_F(SimStrings, RawBytesForOtherParts) {
   SetLastError(0);
   EXPECT_FALSE(sim::ResourceBytes(test, RT_RCDATA, MAKEINTRESOURCEW(7), &bytes));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-  EXPECT_FALSE(sim::ResourceBytes(dll, RT_BITMAP, L"#0", &bytes));
+  EXPECT_FALSE(sim::ResourceBytes(dll, RT_ICON, L"#0", &bytes));  // icons live in the program
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
 }
 
