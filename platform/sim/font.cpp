@@ -1,11 +1,14 @@
 // GDI objects of the simulated handheld: fonts and the stock objects. Every object
 // made by the program counts as live until DeleteObject, so tests can find leaks.
+// Bitmaps and device contexts live in gdi.cpp; DeleteObject and GetObjectW hand
+// their handles over there.
 #include <cstring>
 #include <map>
 
 #include "bench_ui.h"
 #include "core.h"
 #include "dlg_internal.h"
+#include "gdi_internal.h"
 
 namespace sim {
 namespace {
@@ -55,6 +58,39 @@ const GdiObj* Find(HGDIOBJ h) {
 
 }  // namespace
 
+GdiSlot SlotOf(HGDIOBJ obj) {
+  const GdiObj* o = Find(obj);
+  if (!o) return kNoSlot;
+  return o->kind == GdiKind::kFont ? kFontSlot : o->kind == GdiKind::kBrush ? kBrushSlot : kPenSlot;
+}
+
+HGDIOBJ StockObjectLocked(int id) {
+  bool font = id == SYSTEM_FONT || id == DEFAULT_GUI_FONT;
+  bool brush = id >= WHITE_BRUSH && id <= NULL_BRUSH;
+  bool pen = id >= WHITE_PEN && id <= NULL_PEN;
+  if (!font && !brush && !pen) return nullptr;  // ids the handheld does not have
+  HGDIOBJ h = (HGDIOBJ)(kStockBase + 4 * (uintptr_t)id);
+  static_assert(kStockBase + 4 * kStockCount < 0x90000, "stock handles below made ones");
+  auto& objs = G().objects;
+  if (!objs.count(h)) {
+    GdiObj o{font ? GdiKind::kFont : brush ? GdiKind::kBrush : GdiKind::kPen, true};
+    if (font) StockFont(&o.font, id);
+    objs[h] = o;
+  }
+  return h;
+}
+
+bool BrushColor(HGDIOBJ brush, uint32_t* rgb) {
+  const GdiObj* o = Find(brush);
+  if (!o || o->kind != GdiKind::kBrush) return false;
+  // Only stock brushes exist; their handle says which.
+  static const uint32_t kStockColours[] = {0xFFFFFF, 0xC0C0C0, 0x808080, 0x404040, 0x000000};
+  uintptr_t id = ((uintptr_t)brush - kStockBase) / 4;
+  if (id >= sizeof kStockColours / sizeof kStockColours[0]) return false;  // NULL_BRUSH
+  *rgb = kStockColours[id];
+  return true;
+}
+
 HFONT CreateSystemFont(const LOGFONTW* font) {
   HFONT h = CreateFontIndirectW(font);
   Lock lk(Mu());
@@ -92,19 +128,7 @@ HFONT WINAPI CreateFontIndirectW(const LOGFONTW* font) {
 
 HGDIOBJ WINAPI GetStockObject(int id) {
   Lock lk(Mu());
-  bool font = id == SYSTEM_FONT || id == DEFAULT_GUI_FONT;
-  bool brush = id >= WHITE_BRUSH && id <= NULL_BRUSH;
-  bool pen = id >= WHITE_PEN && id <= NULL_PEN;
-  if (!font && !brush && !pen) return nullptr;  // ids the handheld does not have
-  HGDIOBJ h = (HGDIOBJ)(kStockBase + 4 * (uintptr_t)id);
-  static_assert(kStockBase + 4 * kStockCount < 0x90000, "stock handles below made ones");
-  auto& objs = G().objects;
-  if (!objs.count(h)) {
-    GdiObj o{font ? GdiKind::kFont : brush ? GdiKind::kBrush : GdiKind::kPen, true};
-    if (font) StockFont(&o.font, id);
-    objs[h] = o;
-  }
-  return h;
+  return StockObjectLocked(id);
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ obj) {
@@ -112,6 +136,8 @@ BOOL WINAPI DeleteObject(HGDIOBJ obj) {
   auto& objs = G().objects;
   auto it = objs.find(obj);
   if (it == objs.end()) {
+    BOOL done;
+    if (DeleteSurfaceObject(obj, &done)) return done;
     SetError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -123,6 +149,8 @@ BOOL WINAPI DeleteObject(HGDIOBJ obj) {
 int WINAPI GetObjectW(HGDIOBJ obj, int size, LPVOID buf) {
   Lock lk(Mu());
   const GdiObj* o = Find(obj);
+  int bitmapSize;
+  if (!o && SurfaceObjectInfo(obj, size, buf, &bitmapSize)) return bitmapSize;
   if (!o || o->kind != GdiKind::kFont) {
     SetError(ERROR_INVALID_HANDLE);
     return 0;
@@ -140,6 +168,6 @@ int LiveGdiObjects() {
   int n = 0;
   // Only the program's own objects: a leak check is about what the program must delete.
   for (auto& [h, o] : G().objects) n += o.stock || o.system ? 0 : 1;
-  return n;
+  return n + LiveSurfaceObjects();
 }
 }  // namespace bench

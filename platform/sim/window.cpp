@@ -7,6 +7,7 @@
 #include "bench.h"
 #include "core.h"
 #include "dlg_internal.h"
+#include "gdi_internal.h"
 #include "instance.h"
 #include "shell_internal.h"
 
@@ -51,6 +52,7 @@ struct WindowRec {
   bool visible = false;
   bool destroying = false;
   bool needsPaint = false;
+  bool needsErase = false;  // the background goes first at the next BeginPaint
   WNDPROC proc = nullptr;
   HINSTANCE inst = nullptr;
   LONG_PTR id = 0;
@@ -385,6 +387,14 @@ HWND ChildById(HWND parent, LONG_PTR id) {
   return nullptr;
 }
 
+bool TakePaint(HWND hwnd, bool* erase) {
+  WindowRec* w = Win(hwnd);
+  if (!w) return false;
+  *erase = w->needsErase;
+  w->needsPaint = w->needsErase = false;
+  return true;
+}
+
 bool ViewWindow(HWND hwnd, WindowView* out) {
   WindowRec* w = Win(hwnd);
   if (!w || !out) return false;
@@ -520,6 +530,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
   w->rect = RECT{x, y, x + width, y + height};
   w->visible = (style & WS_VISIBLE) != 0;
   w->needsPaint = true;
+  w->needsErase = true;
   HWND hwnd = w->hwnd;
   u.windows[hwnd] = w;
   u.order.push_back(hwnd);
@@ -584,9 +595,20 @@ LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       return w && wp <= ICON_BIG ? (LRESULT)w->icons[wp] : 0;
     }
     case WM_PAINT: {
-      Lock lk(Mu());
-      if (WindowRec* w = Win(hwnd)) w->needsPaint = false;
+      PAINTSTRUCT ps;
+      if (BeginPaint(hwnd, &ps)) EndPaint(hwnd, &ps);
       return 0;
+    }
+    case WM_ERASEBKGND: {
+      HBRUSH brush;
+      {
+        Lock lk(Mu());
+        WindowRec* w = Win(hwnd);
+        brush = w ? w->cls->wc.hbrBackground : nullptr;
+      }
+      RECT rc;
+      if (!brush || !GetClientRect(hwnd, &rc)) return 0;
+      return FillRect((HDC)wp, &rc, brush) ? 1 : 0;
     }
     case WM_CLOSE:
       DestroyWindow(hwnd);
@@ -676,6 +698,7 @@ BOOL WINAPI ShowWindow(HWND hwnd, int cmd) {
   w->visible = cmd != SW_HIDE;
   if (w->visible && !was) {
     w->needsPaint = true;
+    w->needsErase = true;
     Wake(FindThread(w->tid));
   }
   return was;
@@ -694,7 +717,7 @@ BOOL WINAPI UpdateWindow(HWND hwnd) {
   return TRUE;
 }
 
-BOOL WINAPI InvalidateRect(HWND hwnd, const RECT*, BOOL) {
+BOOL WINAPI InvalidateRect(HWND hwnd, const RECT*, BOOL erase) {
   Lock lk(Mu());
   WindowRec* w = Win(hwnd);
   if (!w) {
@@ -702,6 +725,7 @@ BOOL WINAPI InvalidateRect(HWND hwnd, const RECT*, BOOL) {
     return FALSE;
   }
   w->needsPaint = true;
+  w->needsErase = w->needsErase || erase;
   Wake(FindThread(w->tid));
   return TRUE;
 }
@@ -771,6 +795,7 @@ BOOL WINAPI MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL) {
   }
   w->rect = RECT{x, y, x + width, y + height};
   w->needsPaint = true;
+  w->needsErase = true;
   if (w->tid == Self()->id) CallProc(lk, hwnd, WM_SIZE, 0, MAKELPARAM(width, height));
   return TRUE;
 }
