@@ -64,8 +64,8 @@ struct TopLevelWindow {
 // Every top-level window, hidden ones too, in z-order (topmost first).
 std::vector<TopLevelWindow> TopLevelWindows();
 
-// Fonts (and later other GDI objects) made by the program and not yet deleted; the
-// font a dialog makes from its template's DS_SETFONT is the platform's, not counted.
+// Fonts (and later other GDI objects) made and not yet deleted, stock objects aside:
+// the program's own, and the font each open dialog made from its template's DS_SETFONT.
 int LiveGdiObjects();
 
 }  // namespace bench

@@ -221,7 +221,7 @@ HWND Create(HINSTANCE inst, LPCDLGTEMPLATEW tmpl, HWND parent, DLGPROC proc, LPA
     lf.lfHeight = -MulDiv(t.points, 96, 72);
     lf.lfWeight = FW_NORMAL;
     wcsncpy(lf.lfFaceName, t.face.c_str(), LF_FACESIZE - 1);
-    d.ownFont = CreateSystemFont(&lf);
+    d.ownFont = CreateFontIndirectW(&lf);
   }
   {
     Lock lk(Mu());

@@ -56,9 +56,6 @@ bool TrackbarThumbX(HWND trackbar, int pos, int* x);
 bool HitTransparent(const WindowView& v);
 // The icon SendDlgItemMessageW last gave a control of any class. Lock held.
 void NoteControlIcon(HWND control, HICON icon);
-// A font the platform makes and deletes for itself, left out of the leak count.
-// Lock not held.
-HFONT CreateSystemFont(const LOGFONTW* font);
 // The face and height of a font made by CreateFontIndirectW. Lock held.
 bool FontFace(HFONT font, std::wstring* face, LONG* height);
 

@@ -250,7 +250,7 @@ TEST_F(SimDialog, ReadersShowTextFontIconAndTheIconStaticsImage) {
   EXPECT_EQ(bench::ControlFont(gSettings, kCheck).face, "Tahoma");  // the template's DS_SETFONT face
   EXPECT_EQ(bench::ControlFont(gSettings, kCheck).height, -11);     // 8 points at 96 dots per inch
   EXPECT_FALSE(bench::ControlFont(gSettings, 999).present);
-  EXPECT_EQ(bench::LiveGdiObjects(), 1);  // the program's font; the template's is the dialog's own
+  EXPECT_EQ(bench::LiveGdiObjects(), 2);  // the program's font and the template's
   HICON app = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(145));
   ASSERT_NE(app, nullptr);
   EXPECT_EQ(bench::WindowIcon(gSettings, ICON_SMALL), app);
