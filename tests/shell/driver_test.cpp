@@ -56,6 +56,7 @@ TEST_F(DriverTest, EveryRowOfTheStateTable) {
        Display(DRIVER_STOPPED, false), {}, 0},
       {"paused, stop", DRIVER_PAUSED, [](DriverTest* t) { t->Stop(); }, DRIVER_STOPPED,
        Display(DRIVER_STOPPED, false), {DialogTimer(false, 2)}, 0},
+      // Only the exit stops a stopped driver; the test asks for it through its hook.
       {"stopped, stop", DRIVER_STOPPED, [](DriverTest* t) { t->Stop(); }, DRIVER_STOPPED,
        Display(DRIVER_STOPPED, false), {}, 0},
       {"running, cradle", DRIVER_RUNNING,
@@ -75,7 +76,7 @@ TEST_F(DriverTest, EveryRowOfTheStateTable) {
     row.event(this);
     EXPECT_EQ(DriverState, row.to);
     EXPECT_EQ(bench::Trace(kDisplayCalls), row.display);
-    EXPECT_EQ(bench::Trace({"SetTimer([SettingsDlg], 2", "KillTimer([SettingsDlg], 2"}), row.timers);
+    EXPECT_EQ(bench::Trace({"SetTimer([Dialog], 2", "KillTimer([Dialog], 2"}), row.timers);
     EXPECT_EQ(Readers(), row.readers);
     // A paused driver retries every 2000 ms, any other one never.
     int opens = bench::PortOpensTotal();
@@ -88,8 +89,15 @@ TEST_F(DriverTest, EveryRowOfTheStateTable) {
   }
 }
 
-TEST_F(DriverTest, FirstDisplayAddsTheTrayIconLaterOnesModifyShutdownDeletes) {
-  Start();
+// The program as it starts: its driver starts itself.
+class DriverStartTest : public DriverTest {
+ protected:
+  DriverStartTest() { launchStopped_ = false; }
+};
+
+TEST_F(DriverStartTest, FirstDisplayAddsTheTrayIconLaterOnesModifyExitDeletes) {
+  LaunchHooked();
+  ASSERT_FALSE(HasFatalFailure());
   EXPECT_EQ(bench::Trace(kDisplayCalls), Display(DRIVER_RUNNING, true));
   EXPECT_EQ(TrayIconPending, 0);
   bench::TrayIcon icon = bench::GetTrayIcon(hSettingsDlg, 1);
@@ -112,21 +120,34 @@ TEST_F(DriverTest, FirstDisplayAddsTheTrayIconLaterOnesModifyShutdownDeletes) {
   EXPECT_EQ(bench::TrayIconCount(), 1);
 
   bench::ClearTrace();
-  Run(kRunShutdown);
+  ExitWithAnswer(IDYES);
+  EXPECT_EQ(WaitForExit(), 0u);
   Lines shutdown = Display(DRIVER_STOPPED, false);
   shutdown.push_back("Shell_NotifyIcon(NIM_DELETE, 1)");
   EXPECT_EQ(bench::Trace(kDisplayCalls), shutdown);
   EXPECT_EQ(bench::TrayIconCount(), 0);
 }
 
-TEST_F(DriverTest, AFailedFirstAddLeavesNoTrayIconForTheRun) {
-  // Someone holds the icon's identity, so the driver's add is refused.
+TEST_F(DriverStartTest, AFailedFirstAddLeavesNoTrayIconForTheRun) {
+  // The program's first start is held in its wait for a reader on its way out (one the
+  // test makes up), after the dialog exists and before the first display.
+  ReaderExited = 0;
+  hReaderExitEvent = release_;
+  LaunchHooked();
+  ASSERT_FALSE(HasFatalFailure());
+  ASSERT_TRUE(bench::Trace(kDisplayCalls).empty());
+  // Meanwhile someone takes the icon's identity, so the driver's add is refused.
   NOTIFYICONDATA taken = {};
   taken.cbSize = sizeof taken;
   taken.hWnd = hSettingsDlg;
   taken.uID = 1;
   ASSERT_TRUE(Shell_NotifyIcon(NIM_ADD, &taken));
-  Start();
+  ReaderExited = 1;
+  SetEvent(release_);
+  bench::Settle();
+  ASSERT_EQ(DriverState, DRIVER_RUNNING);
+  EXPECT_EQ(bench::Trace({"Shell_NotifyIcon"}),
+            (Lines{"Shell_NotifyIcon(NIM_ADD, 1)", "Shell_NotifyIcon(NIM_ADD, 1, icon=111) -> FALSE"}));
   EXPECT_EQ(TrayIconPending, 0);
   ASSERT_TRUE(Shell_NotifyIcon(NIM_DELETE, &taken));
   bench::ClearTrace();
@@ -135,9 +156,11 @@ TEST_F(DriverTest, AFailedFirstAddLeavesNoTrayIconForTheRun) {
   EXPECT_EQ(bench::TrayIconCount(), 0);
 }
 
-TEST_F(DriverTest, PausedDisplayAndStartWhilePausedStopsTheRetries) {
+TEST_F(DriverStartTest, StartInTheCradleShowsPausedAndTheButtonThenStopsTheRetries) {
   bench::SetCarrier(true);
-  Start();
+  LaunchHooked();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(DriverState, DRIVER_PAUSED);
   EXPECT_EQ(bench::Trace(kDisplayCalls), Display(DRIVER_PAUSED, true));
   // The start/stop button while paused stops and does not retry at once.
   bench::ClearTrace();
@@ -170,20 +193,22 @@ TEST_F(DriverTest, OtherTrayNotificationsDoNothing) {
   }
 }
 
-TEST_F(DriverTest, InitReadsCapsLockAndOpensTheNamedTouchEvent) {
-  EXPECT_EQ(CapsLockOn, 0u);
-  bench::PressCapsLock();
-  Run(kRunInit);
-  EXPECT_EQ(CapsLockOn, 1u);
-  HANDLE other = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
-  EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
-  SetEvent(hTouchEvent);
-  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(other, 0), (DWORD)WAIT_TIMEOUT) << "auto-reset";
-  CloseHandle(other);
-  bench::PressCapsLock();
-  Run(kRunInit);
-  EXPECT_EQ(CapsLockOn, 0u);
+TEST_F(DriverStartTest, InitReadsCapsLockAndOpensTheNamedTouchEvent) {
+  for (bool capsOn : {true, false}) {
+    SCOPED_TRACE(capsOn ? "Caps Lock on" : "Caps Lock off");
+    if (!capsOn) Restart();
+    ASSERT_FALSE(HasFatalFailure());
+    if (capsOn) bench::PressCapsLock();  // before the program registers its hot key
+    LaunchHooked();
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(CapsLockOn, capsOn ? 1u : 0u);
+    HANDLE other = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    SetEvent(hTouchEvent);
+    EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(other, 0), (DWORD)WAIT_TIMEOUT) << "auto-reset";
+    CloseHandle(other);
+  }
 }
 
 // The close's wait keeps answering the reader's messages: a hand-off that has begun
@@ -201,7 +226,7 @@ TEST_F(DriverTest, StopDuringAHandOffEndsPausedThenStoppedWithTheResumeTimerKill
   Lines shown = Display(DRIVER_PAUSED, false);
   for (auto& l : Display(DRIVER_STOPPED, false)) shown.push_back(l);
   EXPECT_EQ(bench::Trace(kDisplayCalls), shown);
-  EXPECT_EQ(bench::Trace({"SetTimer([SettingsDlg], 2", "KillTimer([SettingsDlg], 2"}),
+  EXPECT_EQ(bench::Trace({"SetTimer([Dialog], 2", "KillTimer([Dialog], 2"}),
             (Lines{DialogTimer(true, 2, 2000), DialogTimer(false, 2)}));
   EXPECT_EQ(bench::Trace({"CloseHandle(COM1)"}).size(), 0u) << "the hand-off closed the port, once";
   EXPECT_EQ(bench::PowerState(), bench::Power::Off);
@@ -225,11 +250,41 @@ TEST_F(DriverTest, StopWhileTheReaderPausesEndsStopped) {
   bench::Settle();
   EXPECT_EQ(DriverState, DRIVER_STOPPED);
   EXPECT_EQ(Readers(), 0);
-  Lines timers = bench::Trace({"SetTimer([SettingsDlg], 2", "KillTimer([SettingsDlg], 2"});
+  Lines timers = bench::Trace({"SetTimer([Dialog], 2", "KillTimer([Dialog], 2"});
   EXPECT_EQ(timers, (Lines{DialogTimer(true, 2, 2000), DialogTimer(false, 2)}));
   EXPECT_EQ(bench::Trace(kDisplayCalls).back(), Display(DRIVER_STOPPED, false).back());
   bench::SetCarrier(false);
   bench::Advance(10000);
+  EXPECT_EQ(bench::PortOpensTotal(), 1);
+}
+
+// A stop that finds the driver paused by a reader still showing that pause through this
+// thread waits for the reader: its whole display lands before the stop's, and the resume
+// timer it arms is killed by the stop, so the stopped driver never comes back by itself.
+TEST_F(DriverTest, StopOfAPauseStillShowingItselfWaitsForTheReader) {
+  Start();
+  bench::SetCarrier(true);
+  bench::Settle();  // the reader has handed the line over and sleeps its second
+  ASSERT_EQ(DriverState, DRIVER_RUNNING);
+  bench::ClearTrace();
+  PostMessageW(hSettingsDlg, kRunAnswerPauseThenBlock, 0, 0);
+  bench::Advance(1000);  // the pause begins and waits on the busy thread to show itself
+  ASSERT_EQ(DriverState, DRIVER_PAUSED);
+  ASSERT_EQ(Readers(), 1);
+  ASSERT_EQ(bench::Trace(kDisplayCalls), (Lines{Display(DRIVER_PAUSED, false)[0]}));
+  SetEvent(release_);  // the user's stop
+  bench::Settle();
+  EXPECT_EQ(DriverState, DRIVER_STOPPED);
+  EXPECT_EQ(Readers(), 0);
+  Lines shown = Display(DRIVER_PAUSED, false);
+  for (auto& l : Display(DRIVER_STOPPED, false)) shown.push_back(l);
+  EXPECT_EQ(bench::Trace(kDisplayCalls), shown);
+  EXPECT_EQ(bench::Trace({"SetTimer([Dialog], 2", "KillTimer([Dialog], 2"}),
+            (Lines{DialogTimer(true, 2, 2000), DialogTimer(false, 2)}));
+  EXPECT_EQ(bench::GetTrayIcon(hSettingsDlg, 1).iconId, 112);
+  bench::SetCarrier(false);
+  bench::Advance(10000);
+  EXPECT_EQ(DriverState, DRIVER_STOPPED);
   EXPECT_EQ(bench::PortOpensTotal(), 1);
 }
 

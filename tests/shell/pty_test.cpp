@@ -1,4 +1,5 @@
-// The driver on a pseudo-terminal through the sim's tty backend, on the real clock.
+// The program on a pseudo-terminal through the sim's tty backend, on the real clock: its
+// driver starts on the terminal by itself.
 #include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -14,12 +15,14 @@ namespace {
 
 class PtyTest : public ShellTest {
  protected:
+  PtyTest() { launchStopped_ = false; }
   void SetUp() override {
     ShellTest::SetUp();
     char name[256];
     ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
     bench::UseRealClock(true);
     bench::UseComPath(name);
+    LaunchHooked();
   }
   void TearDown() override {
     ShellTest::TearDown();
@@ -48,7 +51,6 @@ class PtyTest : public ShellTest {
 };
 
 TEST_F(PtyTest, KeyBytesWrittenToTheTerminalAreTyped) {
-  Start();
   ASSERT_EQ(DriverState, DRIVER_RUNNING);
   bench::ClearTrace();
   const unsigned char bytes[] = {0x0B, 0x8B, 0x0C, 0x8C};  // h, i
@@ -61,7 +63,6 @@ TEST_F(PtyTest, KeyBytesWrittenToTheTerminalAreTyped) {
 }
 
 TEST_F(PtyTest, LostTerminalPausesTheDriverWhichThenUsesNoCpu) {
-  Start();
   ASSERT_EQ(DriverState, DRIVER_RUNNING);
   close(master_);  // the adapter is pulled out
   master_ = -1;

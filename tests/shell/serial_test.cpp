@@ -104,8 +104,8 @@ TEST_F(SerialTest, RefusedOpenIsSilentPausesAndRetriesEveryTwoSeconds) {
     EXPECT_EQ(Link(), kOpen);
     EXPECT_EQ(DriverState, DRIVER_RUNNING);
     // The resume timer ends on this thread, the new reader's watchdog starts on its own.
-    EXPECT_EQ(bench::Trace({"SetTimer([SettingsDlg], 2", "KillTimer([SettingsDlg], 2"}), (Lines{DialogTimer(false, 2)}));
-    EXPECT_EQ(bench::Trace({"SetTimer([SettingsDlg], 3", "KillTimer([SettingsDlg], 3"}),
+    EXPECT_EQ(bench::Trace({"SetTimer([Dialog], 2", "KillTimer([Dialog], 2"}), (Lines{DialogTimer(false, 2)}));
+    EXPECT_EQ(bench::Trace({"SetTimer([Dialog], 3", "KillTimer([Dialog], 3"}),
               (Lines{DialogTimer(true, 3, 600000)}));
     Stop();
     bench::ClearTrace();
@@ -178,11 +178,11 @@ TEST_F(SerialTest, ResumeRepowersTheKeyboardAndStopsARepeatWithoutAnyByte) {
   Start();
   bench::SendKeyBytes({0x04});  // A held: the repeat is armed
   bench::Settle();
-  ASSERT_EQ(bench::Trace({"SetTimer([SettingsDlg], 1"}), (Lines{DialogTimer(true, 1, 500)}));
+  ASSERT_EQ(bench::Trace({"SetTimer([Dialog], 1"}), (Lines{DialogTimer(true, 1, 500)}));
   bench::ClearTrace();
   bench::RaiseResume();
   bench::Settle();
-  EXPECT_EQ(bench::Trace({"WaitCommEvent", "SetCommMask", "ReadFile", "keybd_event", "KillTimer([SettingsDlg], 1)",
+  EXPECT_EQ(bench::Trace({"WaitCommEvent", "SetCommMask", "ReadFile", "keybd_event", "KillTimer([Dialog], 1)",
                           "GetCommModemStatus"}),
             (Lines{"WaitCommEvent -> 0x2000", "SetCommMask(0x2139)", DialogTimer(false, 1),
                    "GetCommModemStatus -> 0x00"}));
@@ -213,7 +213,7 @@ struct HeldRow {
 // and the next link starts with fresh modifiers.
 TEST_F(SerialTest, KeysHeldWhenTheLinkEndsAreLifted) {
   const LinkEndRow ends[] = {
-      {"user stop", [] { PostMessageW(hSettingsDlg, kRunStop, 0, 0); }, DRIVER_STOPPED, false},
+      {"user stop", [] { PostStartStop(); }, DRIVER_STOPPED, false},
       {"cradle", [] { bench::SetCarrier(true); }, DRIVER_PAUSED, false},
       {"lost port", [] { bench::FailAllWaits(true); }, DRIVER_PAUSED, false},
       {"watchdog", [] { PostMessageW(hSettingsDlg, WM_TIMER, WATCHDOG_TIMER_ID, 0); }, DRIVER_RUNNING, true},
@@ -235,16 +235,25 @@ TEST_F(SerialTest, KeysHeldWhenTheLinkEndsAreLifted) {
       // Left Shift is up already while Delete is down.
       {"Shift+Backspace: Delete repeating", {0x74, 0x2A}, {"keybd_event(0x2E, 0x2)"}},
   };
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.lpszClassName = L"Notes";
+  RegisterClassW(&wc);
+  HWND notes = CreateWindowExW(0, L"Notes", L"Notes", WS_VISIBLE, 0, 26, 240, 268, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(notes, nullptr);
   for (const LinkEndRow& end : ends) {
     for (const HeldRow& row : held) {
       SCOPED_TRACE(std::string(end.name) + ", " + row.name);
-      Run(kRunStop);
+      Stop();
       bench::SetCarrier(false);
       bench::FailAllWaits(false);
       PrefShift = 1;
       PrefFn = 1;
       Start();
       ASSERT_EQ(DriverState, DRIVER_RUNNING);
+      // The user types into another program, not onto the settings page (where Enter
+      // would press the start/stop button the tap left focused).
+      SetForegroundWindow(notes);
       bench::SendKeyBytes(row.bytes);
       bench::Settle();
       bench::ClearTrace();
@@ -257,7 +266,7 @@ TEST_F(SerialTest, KeysHeldWhenTheLinkEndsAreLifted) {
       Lines lifted = row.lifted;
       if (keepShift) lifted.pop_back();  // a latched Shift stays down through a rebuild
       EXPECT_EQ(bench::Trace({"keybd_event"}), lifted);
-      EXPECT_TRUE(bench::Trace({"SetTimer([SettingsDlg], 1"}).empty());
+      EXPECT_TRUE(bench::Trace({"SetTimer([Dialog], 1"}).empty());
       EXPECT_EQ(DriverState, end.state);
       EXPECT_EQ(Readers(), end.state == DRIVER_RUNNING ? 1 : 0);
       EXPECT_EQ(ShiftDown, keepShift ? 1u : 0u);
@@ -311,7 +320,7 @@ TEST_F(SerialTest, BurstIsTranslatedInArrivalOrderOneReadPerByte) {
     expected.push_back(DialogTimer(false, 3));
   }
   expected.push_back(DialogTimer(false, 3));  // the read that found nothing
-  EXPECT_EQ(bench::Trace({"ReadFile", "keybd_event", "KillTimer([SettingsDlg], 3)"}), expected);
+  EXPECT_EQ(bench::Trace({"ReadFile", "keybd_event", "KillTimer([Dialog], 3)"}), expected);
   EXPECT_EQ(bench::Trace({"WaitCommEvent"}), (Lines{"WaitCommEvent -> 0x0001"}));  // one event for all
 }
 
@@ -514,7 +523,7 @@ TEST_F(SerialTest, PortThatFailsEveryWaitIsALostLinkNotASpin) {
   EXPECT_EQ(Readers(), 0);
   EXPECT_TRUE(bench::StartedPrograms().empty());
   EXPECT_EQ(bench::Trace(kTimerCalls).back(), DialogTimer(false, 3));
-  EXPECT_EQ(bench::Trace({"SetTimer([SettingsDlg], 2"}), (Lines{DialogTimer(true, 2, 2000)}));
+  EXPECT_EQ(bench::Trace({"SetTimer([Dialog], 2"}), (Lines{DialogTimer(true, 2, 2000)}));
 
   // Each retry opens, finds the port dead again and pauses: a few waits per 2000 ms.
   bench::ClearTrace();
@@ -559,11 +568,11 @@ TEST_F(SerialTest, ResumeDuringACloseLeavesTheKeyboardUnpowered) {
     Start();
     ASSERT_EQ(DriverState, DRIVER_RUNNING);
     if (i % 2) {
-      PostMessageW(hSettingsDlg, kRunStop, 0, 0);
+      PostStartStop();
       bench::RaiseResume();
     } else {
       bench::RaiseResume();
-      PostMessageW(hSettingsDlg, kRunStop, 0, 0);
+      PostStartStop();
     }
     bench::Settle();
     ASSERT_EQ(DriverState, DRIVER_STOPPED);
@@ -572,6 +581,31 @@ TEST_F(SerialTest, ResumeDuringACloseLeavesTheKeyboardUnpowered) {
     ASSERT_EQ(bench::Trace({"Power"}).back(), "Power(off)");
     ASSERT_EQ(Readers(), 0);
   }
+}
+
+// A reader that finds the line dead at once pauses only once the start that made it is
+// done showing the driver running: the pause never lands inside that start, where the
+// start's own "running" would overwrite it.
+TEST_F(SerialTest, APauseFromANewReaderWaitsForItsStartToFinish) {
+  bench::FailAllWaits(true);
+  HoldNextStatusIcon();  // the start is held while it shows the driver running
+  Start();
+  EXPECT_EQ(DriverState, DRIVER_RUNNING) << "the reader has not paused inside the start";
+  EXPECT_EQ(Readers(), 1);
+  EXPECT_EQ(bench::Trace(kDisplayCalls), (Lines{Display(DRIVER_RUNNING, false)[0]}));
+  SetEvent(release_);
+  bench::Settle();
+  EXPECT_EQ(DriverState, DRIVER_PAUSED);
+  EXPECT_EQ(Readers(), 0);
+  Lines shown = Display(DRIVER_RUNNING, false);
+  for (auto& l : Display(DRIVER_PAUSED, false)) shown.push_back(l);
+  EXPECT_EQ(bench::Trace(kDisplayCalls), shown);
+  EXPECT_EQ(bench::Trace({"SetTimer([Dialog], 2", "KillTimer([Dialog], 2"}), (Lines{DialogTimer(true, 2, 2000)}));
+  // And it retries as any pause does.
+  bench::FailAllWaits(false);
+  bench::Advance(2000);
+  EXPECT_EQ(DriverState, DRIVER_RUNNING);
+  EXPECT_EQ(Readers(), 1);
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 #include "shell_fixture.h"
 
+#include <atomic>
 #include <mutex>
-
-#include "tests/support/start_values.h"
 
 // The picker is not part of these tests; the translator's calls to it are recorded.
 void OpenPicker() { bench::Record("OpenPicker()"); }
@@ -15,12 +14,12 @@ const Lines kLinkCalls = {"CreateFile", "GetCommModemStatus", "SetCommState", "E
                           "VirtualAlloc", "VirtualCopy", "VirtualFree", "Power", "SetCommTimeouts",
                           "SetCommMask", "WaitCommEvent", "ReadFile", "CloseHandle(COM1)",
                           "ShellExecuteEx", "Sleep", "MessageBox"};
-const Lines kDisplayCalls = {"SendDlgItemMessage", "SetDlgItemText", "Shell_NotifyIcon"};
+const Lines kDisplayCalls = {"SendDlgItemMessage(1026", "SetDlgItemText(1040", "Shell_NotifyIcon"};
 const Lines kTimerCalls = {"SetTimer", "KillTimer"};
 
 std::string DialogTimer(bool set, int id, unsigned ms) {
-  if (set) return "SetTimer([SettingsDlg], " + std::to_string(id) + ", " + std::to_string(ms) + ")";
-  return "KillTimer([SettingsDlg], " + std::to_string(id) + ")";
+  if (set) return "SetTimer([Dialog], " + std::to_string(id) + ", " + std::to_string(ms) + ")";
+  return "KillTimer([Dialog], " + std::to_string(id) + ")";
 }
 
 Lines Display(int state, bool add) {
@@ -33,149 +32,168 @@ Lines Display(int state, bool add) {
               std::to_string(kTrayIcon[state]) + ")"};
 }
 
-// ---- the stand-in windows ----------------------------------------------------------
+// ---- hooks in front of the program's windows -----------------------------------------
 
-static std::mutex commandMu;
+static std::mutex recordMu;
 static std::vector<unsigned> commands;
 static std::vector<unsigned> timerTicks;
-static HANDLE releaseEvent = nullptr;
+static std::atomic<WNDPROC> dialogProc{nullptr};
+static std::atomic<WNDPROC> mainProc{nullptr};
+static std::atomic<WNDPROC> statusIconProc{nullptr};
+static std::atomic<HANDLE> releaseEvent{nullptr};
+static std::atomic<bool> holdStatusIcon{false};
+static std::atomic<bool> watchPause{false};
+static std::atomic<bool> pauseBegun{false};
 
-static INT_PTR CALLBACK SettingsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+// What the button sends when tapped.
+static void PressStartStopButton(HWND dialog) {
+  CallWindowProcW(dialogProc.load(), dialog, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED),
+                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_START_STOP)));
+}
+
+static LRESULT CALLBACK DialogHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case WM_TIMER:
-      {
-        std::lock_guard<std::mutex> g(commandMu);
-        timerTicks.push_back(static_cast<unsigned>(wp));
-      }
-      switch (wp) {
-        case REPEAT_TIMER_ID:
-          SetEvent(hTouchEvent);
-          RepeatTick();
-          return TRUE;
-        case RESUME_TIMER_ID:
-          return OnResumeTimer();
-        case WATCHDOG_TIMER_ID:
-          return OnWatchdogTimer();
-      }
-      return FALSE;
-    case TRAY_NOTIFY_MESSAGE:
-      return OnTrayNotify(lp);
-    case kRunInit:
-      InitDriver();
-      return TRUE;
-    case kRunStart:
-      StartDriver();
-      return TRUE;
+    case WM_TIMER: {
+      std::lock_guard<std::mutex> g(recordMu);
+      timerTicks.push_back(static_cast<unsigned>(wp));
+      break;
+    }
+    case WM_NULL:
+      // Only the reader sends it, as the first step of its pause.
+      if (watchPause) pauseBegun = true;
+      break;
     case kRunStop:
       StopDriver();
-      return TRUE;
-    case kRunShutdown:
-      ShutdownDriver();
-      return TRUE;
+      return 0;
     case kRunBlockThenStop:
-      WaitForSingleObject(releaseEvent, INFINITE);
-      StopDriver();
-      return TRUE;
-    case WM_CLOSE:
-      DestroyWindow(hwnd);
-      return TRUE;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return TRUE;
+      WaitForSingleObject(releaseEvent.load(), INFINITE);
+      PressStartStopButton(hwnd);
+      return 0;
+    case kRunAnswerPauseThenBlock: {
+      // Answers what is sent to this thread, as the message loop would, until the reader
+      // has been let into its pause; from then on answers nothing until released.
+      HANDLE release = releaseEvent.load();
+      bool released = false;
+      pauseBegun = false;
+      watchPause = true;
+      while (!pauseBegun && !released) {
+        DWORD r = MsgWaitForMultipleObjects(1, &release, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0 + 1) {
+          MSG m;
+          PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+        } else {
+          released = true;
+        }
+      }
+      watchPause = false;
+      if (!released) WaitForSingleObject(release, INFINITE);
+      PressStartStopButton(hwnd);
+      return 0;
+    }
   }
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  return CallWindowProcW(dialogProc.load(), hwnd, msg, wp, lp);
 }
 
-static LRESULT CALLBACK DialogWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  return SettingsProc(hwnd, msg, wp, lp);
+static LRESULT CALLBACK StatusIconHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == STM_SETIMAGE && holdStatusIcon.exchange(false)) WaitForSingleObject(releaseEvent.load(), INFINITE);
+  return CallWindowProcW(statusIconProc.load(), hwnd, msg, wp, lp);
 }
 
-static LRESULT CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+static LRESULT CALLBACK MainHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_COMMAND) {
-    std::lock_guard<std::mutex> g(commandMu);
+    std::lock_guard<std::mutex> g(recordMu);
     commands.push_back(static_cast<unsigned>(wp));
-    return 0;
   }
-  return DefWindowProcW(hwnd, msg, wp, lp);
+  return CallWindowProcW(mainProc.load(), hwnd, msg, wp, lp);
 }
 
-static DWORD WINAPI UiThread(LPVOID) {
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = DialogWndProc;
-  wc.lpszClassName = L"SettingsDlg";
-  RegisterClassW(&wc);
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.lpszClassName = L"Static";
-  RegisterClassW(&wc);
-  wc.lpfnWndProc = MainProc;
-  wc.lpszClassName = L"MainWnd";
-  RegisterClassW(&wc);
-  hMainWnd = CreateWindowExW(0, L"MainWnd", L"Keyboard", WS_OVERLAPPED, 0, 0, 240, 320, nullptr, nullptr,
-                             nullptr, nullptr);
-  hSettingsDlg = CreateWindowExW(0, L"SettingsDlg", L"", WS_CHILD | WS_VISIBLE, 0, 0, 240, 294, hMainWnd,
-                                 nullptr, nullptr, nullptr);
-  CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE, 100, 10, 32, 32, hSettingsDlg,
-                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_STATUS_ICON)), nullptr, nullptr);
-  CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE, 10, 50, 220, 16, hSettingsDlg,
-                  reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_STATUS_TEXT)), nullptr, nullptr);
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
-  DestroyWindow(hMainWnd);
-  return 0;
+// The original is kept before the hook is in place: a timer may reach the hook at once.
+static void Hook(HWND hwnd, std::atomic<WNDPROC>* original, WNDPROC hook) {
+  original->store(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC)));
+  SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hook));
 }
 
 // ---- the fixture ---------------------------------------------------------------------
 
 void ShellTest::SetUp() {
-  ASSERT_TRUE(bench::Reset());
+  ProgramTest::SetUp();
   {
-    std::lock_guard<std::mutex> g(commandMu);
+    std::lock_guard<std::mutex> g(recordMu);
     commands.clear();
     timerTicks.clear();
   }
-  // The program's start values.
-  DriverState = DRIVER_STOPPED;
-  TrayIconPending = 1;
-  hComm = INVALID_HANDLE_VALUE;
-  ReaderStop = 0;
-  ReaderExited = 1;
-  hReaderExitEvent = nullptr;
-  v_pASICRegs = nullptr;
-  AsicMapped = 0;
-  testsupport::ResetEngineState();
-  hTouchEvent = nullptr;
-
-  hResDll = LoadLibraryW(L"brindleres.dll");
-  ASSERT_NE(hResDll, nullptr) << "brindleres.dll must lie beside the test program";
-  hInstance = GetModuleHandleW(nullptr);
+  holdStatusIcon = false;
+  watchPause = false;
   release_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   releaseEvent = release_;
-
-  uiThread_ = CreateThread(nullptr, 0, UiThread, nullptr, 0, nullptr);
-  ASSERT_NE(uiThread_, nullptr);
-  bench::Settle();
-  ASSERT_NE(hSettingsDlg, nullptr);
-  Run(kRunInit);
-  ASSERT_NE(hTouchEvent, nullptr);
-  bench::ClearTrace();
+  if (launchStopped_) LaunchStopped();
 }
 
 void ShellTest::TearDown() {
-  if (uiThread_ != nullptr) {
-    // Leave no reader behind: stop a driver that still runs or is paused.
-    if (DriverState != DRIVER_STOPPED) Stop();
-    PostMessageW(hSettingsDlg, WM_CLOSE, 0, 0);
-    WaitForSingleObject(uiThread_, INFINITE);
-    CloseHandle(uiThread_);
-    uiThread_ = nullptr;
+  // A test that failed while holding the user-interface thread must not hang the exit.
+  if (release_ != nullptr) SetEvent(release_);
+  holdStatusIcon = false;
+  bench::Settle();
+  ProgramTest::TearDown();
+  release_ = nullptr;
+  releaseEvent = nullptr;
+}
+
+void ShellTest::LaunchHooked() {
+  Launch();
+  ASSERT_TRUE(Running());
+  ASSERT_NE(hSettingsDlg, nullptr);
+  Hook(hSettingsDlg, &dialogProc, DialogHook);
+  Hook(hMainWnd, &mainProc, MainHook);
+  Hook(GetDlgItem(hSettingsDlg, IDC_STATUS_ICON), &statusIconProc, StatusIconHook);
+}
+
+void ShellTest::Restart() {
+  if (Running()) ExitWithAnswer(IDYES);
+  WaitForExit();
+  ASSERT_TRUE(bench::Reset());
+  programtest::ResetProgramState();
+  release_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  releaseEvent = release_;
+}
+
+void ShellTest::LaunchStopped() {
+  bench::SetPortBusy(true);
+  LaunchHooked();
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(DriverState, DRIVER_PAUSED);
+  ASSERT_EQ(bench::Trace(kDisplayCalls), Display(DRIVER_PAUSED, true));
+  bench::SetPortBusy(false);
+  Stop();
+  ASSERT_EQ(DriverState, DRIVER_STOPPED);
+  ASSERT_EQ(bench::TrayIconCount(), 1);
+  bench::ClearTrace();
+}
+
+// The user brings the driver's page to the front (another program may be there) and taps.
+static HWND TapStartStop() {
+  SetForegroundWindow(hMainWnd);
+  return bench::TapControl(hSettingsDlg, IDC_START_STOP);
+}
+
+void ShellTest::Start() {
+  EXPECT_EQ(DriverState, DRIVER_STOPPED) << "the button starts only a stopped driver";
+  EXPECT_NE(TapStartStop(), nullptr);
+  bench::Settle();
+}
+
+void ShellTest::Stop() {
+  if (DriverState == DRIVER_STOPPED) {
+    Run(kRunStop);
+    return;
   }
-  hSettingsDlg = nullptr;
-  hMainWnd = nullptr;
-  if (hTouchEvent != nullptr) CloseHandle(hTouchEvent);
-  hTouchEvent = nullptr;
-  if (hResDll != nullptr) FreeLibrary(hResDll);
-  hResDll = nullptr;
-  EXPECT_TRUE(bench::Reset());
+  EXPECT_NE(TapStartStop(), nullptr);
+  bench::Settle();
+}
+
+void ShellTest::PostStartStop() {
+  PostMessageW(hSettingsDlg, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(hSettingsDlg, IDC_START_STOP)));
 }
 
 void ShellTest::Run(UINT op) {
@@ -188,13 +206,15 @@ void ShellTest::PostToDialog(UINT msg, WPARAM wp, LPARAM lp) {
   bench::Settle();
 }
 
+void ShellTest::HoldNextStatusIcon() { holdStatusIcon = true; }
+
 std::vector<unsigned> ShellTest::MainCommands() {
-  std::lock_guard<std::mutex> g(commandMu);
+  std::lock_guard<std::mutex> g(recordMu);
   return commands;
 }
 
 std::vector<unsigned> ShellTest::TimerTicks() {
-  std::lock_guard<std::mutex> g(commandMu);
+  std::lock_guard<std::mutex> g(recordMu);
   std::vector<unsigned> ticks;
   ticks.swap(timerTicks);
   return ticks;

@@ -1,8 +1,9 @@
-// A handheld for the driver shell's tests: a simulated user-interface thread owns a
-// stand-in settings dialog (status icon 1026, status text 1040) that routes the three
-// timers and the tray notification as the real one does, and a stand-in main window
-// that records the commands it receives. The driver's operations run on that thread,
-// as the dialog's button and timers run them.
+// A handheld for the driver shell's tests: the whole program runs on it (its entry on a
+// simulated thread, as program_fixture.h starts it), and the test drives the driver as
+// the user does, through the settings page's start/stop button. The few things the
+// program offers no way to ask for (a stop of a stopped driver, a user-interface thread
+// held busy at a chosen moment) come from hooks the test puts in front of the real
+// dialog's and main window's procedures.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +18,9 @@
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_shell.h"
+#include "platform/sim/bench_ui.h"
 #include "platform/sim/bench_user.h"
+#include "program_fixture.h"
 #include "shell/driver.h"
 #include "shell/resids.h"
 
@@ -25,41 +28,54 @@ namespace shelltest {
 
 using Lines = std::vector<std::string>;
 
-// Private messages of the stand-in dialog: each runs one driver operation on the
-// user-interface thread.
+// Private messages the dialog's hook answers on the user-interface thread.
 enum : UINT {
-  kRunInit = WM_APP + 100,
-  kRunStart,
-  kRunStop,
-  kRunShutdown,
-  kRunBlockThenStop,  // waits for the test's event (answering nothing), then StopDriver
+  kRunStop = WM_APP + 100,  // StopDriver, as the exit's shutdown runs it, whatever the state
+  kRunBlockThenStop,        // waits for the test's event (answering nothing), then the button's stop
+  kRunAnswerPauseThenBlock, // answers sent messages until the reader's pause has begun, then as above
 };
 
 // Expected trace lines.
 std::string DialogTimer(bool set, int id, unsigned ms = 0);
-Lines Display(int state, bool add);  // ShowDriverState's four calls
+Lines Display(int state, bool add);  // ShowDriverState's calls
 
-class ShellTest : public ::testing::Test {
+class ShellTest : public programtest::ProgramTest {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Posts an operation to the user-interface thread and lets the handheld settle.
+  // Starts the program with its driver stopped and its tray icon shown: its own start is
+  // refused by a busy port, then the user stops the paused driver. The trace is cleared.
+  // SetUp does this unless launchStopped_ is false.
+  void LaunchStopped();
+  // Starts the program as it is (its driver starts itself) and hooks its windows.
+  void LaunchHooked();
+  // Ends the program (the exit answered Yes), then a fresh handheld and program state.
+  void Restart();
+
+  // The user taps start/stop: Start on a stopped driver, Stop on a running or paused one.
+  // Stop on a stopped driver runs StopDriver as the exit does. Both let the handheld settle.
+  void Start();
+  void Stop();
+  // The button's command posted as the button sends it; the handheld is not settled.
+  static void PostStartStop();
+  // Posts a private message (above) to the dialog's hook and lets the handheld settle.
   void Run(UINT op);
-  void Start() { Run(kRunStart); }
-  void Stop() { Run(kRunStop); }
-  // A message to the stand-in dialog, as the platform would deliver it.
+  // A message to the dialog, as the platform would deliver it.
   void PostToDialog(UINT msg, WPARAM wp, LPARAM lp);
+  // The next STM_SETIMAGE the status icon gets holds the user-interface thread inside it
+  // until release_ is set.
+  void HoldNextStatusIcon();
 
   // Commands the main window received, as numbers.
   std::vector<unsigned> MainCommands();
-  // Ids of the WM_TIMER messages the stand-in dialog received since the last call.
+  // Ids of the WM_TIMER messages the dialog received since the last call.
   std::vector<unsigned> TimerTicks();
   // Simulated threads other than the user-interface thread.
   int Readers();
 
-  HANDLE uiThread_ = nullptr;
-  HANDLE release_ = nullptr;  // lets kRunBlockThenStop go on
+  bool launchStopped_ = true;
+  HANDLE release_ = nullptr;  // lets a held user-interface thread go on
 };
 
 // Trace prefixes.
