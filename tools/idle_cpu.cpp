@@ -1,7 +1,8 @@
-// Idle CPU of a running driver: the driver on the tty backend of the simulated
-// handheld (a pseudo-terminal of its own, the real clock, a stand-in settings dialog
-// on a user-interface thread), left alone for N seconds with no key pressed. Prints
-// the CPU time the process used and its share of the real time.
+// Idle CPU of a running driver: the brindle program itself (its wWinMain on a thread of
+// the simulated handheld, the real clock, the tty backend on a pseudo-terminal of its
+// own), left alone for N seconds with no key pressed. Prints the CPU time the process
+// used and its share of the real time, then types a key to show the driver was live
+// and ends the program by its Exit command, answered Yes.
 //
 //   idle_cpu [seconds]     (default 10)
 #include <pty.h>
@@ -13,71 +14,34 @@
 #include <cstdlib>
 #include <thread>
 
-#include "engine/inject.h"
-#include "engine/serial.h"
-#include "engine/state.h"
 #include "platform/platform.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
+#include "platform/sim/bench_shell.h"
+#include "platform/sim/bench_user.h"
+#include "engine/state.h"
+#include "shell/dialogs.h"
 #include "shell/driver.h"
+#include "shell/mainwnd.h"
+#include "shell/resids.h"
 
-// The picker is not part of this measurement.
-void OpenPicker() {}
-void ClosePicker() {}
-void DrawPickerBitmap(HWND, WORD) {}
-
-enum : UINT { kStart = WM_APP + 100, kStop };
-
-static LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_TIMER:
-      if (wp == 1) {
-        SetEvent(hTouchEvent);
-        RepeatTick();
-      } else if (wp == 2) {
-        OnResumeTimer();
-      } else if (wp == 3) {
-        OnWatchdogTimer();
-      }
-      return 0;
-    case kStart:
-      InitDriver();
-      StartDriver();
-      return 0;
-    case kStop:
-      ShutdownDriver();
-      DestroyWindow(hwnd);
-      return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-static DWORD WINAPI UiThread(LPVOID) {
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = DialogProc;
-  wc.lpszClassName = L"SettingsDlg";
-  RegisterClassW(&wc);
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.lpszClassName = L"Static";
-  RegisterClassW(&wc);
-  hSettingsDlg = CreateWindowExW(0, L"SettingsDlg", L"", WS_POPUP, 0, 0, 240, 294, nullptr, nullptr, nullptr,
-                                 nullptr);
-  CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 0, 32, 32, hSettingsDlg, (HMENU)(UINT_PTR)1026, nullptr,
-                  nullptr);
-  CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 40, 200, 16, hSettingsDlg, (HMENU)(UINT_PTR)1040, nullptr,
-                  nullptr);
-  MSG m;
-  while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
-  return 0;
+static DWORD WINAPI ProgramThread(LPVOID) {
+  static WCHAR commandLine[] = L"";
+  return static_cast<DWORD>(wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW));
 }
 
 static double CpuSeconds() {
   rusage u;
   getrusage(RUSAGE_SELF, &u);
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The user's exit: the Exit command of the menu bar, and Yes to the question.
+static bool ExitProgram(HANDLE program) {
+  bench::AnswerNextMessageBox(IDYES);
+  if (!bench::ChooseMenuCommand(hMainWnd, IDM_EXIT)) return false;
+  // The real clock: give the program a few seconds, not forever.
+  return WaitForSingleObject(program, 5000) == WAIT_OBJECT_0;
 }
 
 int main(int argc, char** argv) {
@@ -92,15 +56,16 @@ int main(int argc, char** argv) {
   }
   bench::UseRealClock(true);
   bench::UseComPath(name);
-  hResDll = LoadLibraryW(L"brindleres.dll");
-  hInstance = GetModuleHandleW(nullptr);
 
-  HANDLE ui = CreateThread(nullptr, 0, UiThread, nullptr, 0, nullptr);
+  HANDLE program = CreateThread(nullptr, 0, ProgramThread, nullptr, 0, nullptr);
+  if (program == nullptr) {
+    fprintf(stderr, "the program's thread did not start\n");
+    return 1;
+  }
   bench::Settle();
-  PostMessageW(hSettingsDlg, kStart, 0, 0);
-  bench::Settle();
-  if (DriverState != 1) {
+  if (DriverState != DRIVER_RUNNING) {
     fprintf(stderr, "the driver did not start on %s (state %d)\n", name, (int)DriverState.load());
+    ExitProgram(program);
     return 1;
   }
 
@@ -122,14 +87,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  PostMessageW(hSettingsDlg, kStop, 0, 0);
-  WaitForSingleObject(ui, INFINITE);
-  CloseHandle(ui);
+  bool ended = ExitProgram(program);
+  DWORD code = 0;
+  GetExitCodeThread(program, &code);
+  CloseHandle(program);
   close(master);
   close(slave);
 
   printf("driver running on %s, no key pressed, %.1f s real time\n", name, real);
   printf("process CPU time: %.6f s (%.4f %%)\n", cpu, 100.0 * cpu / real);
   printf("a key pressed afterwards was typed: %s\n", typed ? "yes" : "no");
-  return typed ? 0 : 1;
+  printf("the program ended by its Exit command: %s\n", ended && code == 0 ? "yes" : "no");
+  return typed && ended && code == 0 ? 0 : 1;
 }
