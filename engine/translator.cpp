@@ -109,8 +109,9 @@ void TranslateKeyByte(uint8_t keyByte) {
         break;
       case SCAN_TAB:
         if (PickerOpen == 0) {
-          OpenPicker();
+          // Set first: a picker that closes at once clears it, and must not be undone.
           PickerOpen = 1;
+          OpenPicker();
         } else {
           ClosePicker();
           PickerOpen = 0;

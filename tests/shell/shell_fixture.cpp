@@ -4,9 +4,6 @@
 #include <mutex>
 
 // The picker is not part of these tests; the translator's calls to it are recorded.
-void OpenPicker() { bench::Record("OpenPicker()"); }
-void ClosePicker() { bench::Record("ClosePicker()"); }
-void DrawPickerBitmap(HWND, WORD id) { bench::Record("DrawPickerBitmap(" + std::to_string(id) + ")"); }
 
 namespace shelltest {
 
