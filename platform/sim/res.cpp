@@ -629,10 +629,13 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR name) {
   std::string path, realPath;
   ImagePtr img;
   DWORD err = 0;
+  std::string label = name ? sim::Narrow(name) : std::string("(null)");
   if (!sim::OpenImage(name, &path, &realPath, &img, &err)) {
+    sim::Record("LoadLibrary(" + label + ") -> " + std::to_string(err));
     SetLastError(err);
     return nullptr;
   }
+  sim::Record("LoadLibrary(" + label + ")");
   std::lock_guard<std::mutex> lk(sim::ResMu());
   for (auto& m : sim::Modules()) {
     if (m.second.realPath == realPath) {
@@ -661,6 +664,7 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
+    sim::Record("FreeLibrary(" + sim::BaseName(it->second.path) + ")");
     if (--it->second.refs == 0) {
       sim::Modules().erase(it);
       unloaded = true;

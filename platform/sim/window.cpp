@@ -464,6 +464,7 @@ ATOM WINAPI RegisterClassW(const WNDCLASSW* wc) {
     SetError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  Record("RegisterClass(" + Narrow(wc->lpszClassName) + ")");
   auto& classes = U().classes;
   std::wstring key = Lower(wc->lpszClassName);
   if (classes.count(key)) {
@@ -512,6 +513,9 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
     SetError(ERROR_INVALID_WINDOW_HANDLE);
     return nullptr;
   }
+  // Top-level windows only: controls would drown the program's own steps.
+  if (!(style & WS_CHILD))
+    Record("CreateWindowEx([" + Narrow(cit->second->name.c_str()) + "], " + Narrow(windowName) + ")");
   auto w = std::make_shared<WindowRec>();
   w->hwnd = (HWND)u.nextHwnd;
   u.nextHwnd += 4;

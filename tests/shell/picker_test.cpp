@@ -211,7 +211,7 @@ TEST_F(Picker, KeysPickTheirCellsOrClose) {
     StartWith(row.library);
     OpenIt();
     ASSERT_NE(PickerWindow(), nullptr);
-    Keys(row.keys);
+    for (unsigned char key : row.keys) Keys({key});  // as a hand types: each key seen before the next
     EXPECT_EQ(PickerWindow() != nullptr, row.stillOpen);
     EXPECT_EQ(PickerOpen, row.stillOpen ? 1u : 0u);
     if (!row.stillOpen) {

@@ -37,10 +37,12 @@ TEST_F(ProgramStart, OpensTheSettingsPageAndStartsTheDriverInOrder) {
   EXPECT_EQ(DriverState, DRIVER_RUNNING);
   // Menu bar, then the dialog's initialisation: driver (link, first display), hot key,
   // trackbars; only then is the dialog fitted and the window adjusted for the menu bar.
-  Lines milestones = bench::Trace({"SHCreateMenuBar", "SHInitDialog", "SHSipPreference", "CreateFile",
-                                   "Shell_NotifyIcon", "RegisterHotKey", "SendDlgItemMessage(1044",
-                                   "SendDlgItemMessage(1045"});
-  EXPECT_EQ(milestones, (Lines{"SHCreateMenuBar(131)", "SHInitDialog([Dialog], 0xD)", "SHSipPreference([Dialog], 2)",
+  Lines milestones = bench::Trace({"LoadLibrary", "RegisterClass", "CreateWindowEx", "SHCreateMenuBar",
+                                   "SHInitDialog", "SHSipPreference", "CreateFile", "Shell_NotifyIcon",
+                                   "RegisterHotKey", "SendDlgItemMessage(1044", "SendDlgItemMessage(1045"});
+  EXPECT_EQ(milestones, (Lines{"LoadLibrary(brindleres.dll)", "RegisterClass(BrindleMain)",
+                               "CreateWindowEx([BrindleMain], Keyboard)", "RegisterClass(menu_worker)",
+                               "CreateWindowEx([menu_worker], )", "SHCreateMenuBar(131)", "SHInitDialog([Dialog], 0xD)", "SHSipPreference([Dialog], 2)",
                                "CreateFile(COM1:)", "Shell_NotifyIcon(NIM_ADD, 1, icon=111)",
                                "RegisterHotKey([Dialog], 1, 0x0, 0x14)",
                                "SendDlgItemMessage(1044, 0x0406, 0x1, 0x1E0001)",
@@ -228,7 +230,9 @@ TEST_F(ProgramStart, WithoutTheResourceLibraryOnlyTheBoxAppears) {
   EXPECT_EQ(boxes[0].type, 0x30u);
   EXPECT_TRUE(bench::TopLevelWindows().empty());
   EXPECT_EQ(bench::PortOpensTotal(), 0);
-  EXPECT_TRUE(bench::Trace({"RegCreateKeyEx", "RegSetValueEx", "Shell_NotifyIcon", "RegisterHotKey"}).empty());
+  EXPECT_EQ(bench::Trace({"LoadLibrary", "RegisterClass", "CreateWindowEx", "RegCreateKeyEx", "RegSetValueEx",
+                          "Shell_NotifyIcon", "RegisterHotKey"}),
+            (Lines{"LoadLibrary(brindleres.dll) -> 126"}));
 }
 
 TEST_F(ProgramStart, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
@@ -241,7 +245,9 @@ TEST_F(ProgramStart, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   HANDLE second = Launch();
   EXPECT_EQ(ExitCodeOf(second), 0u);
   EXPECT_EQ(bench::PortOpensTotal(), opens);
-  EXPECT_TRUE(bench::Trace({"SHCreateMenuBar", "CreateFile", "RegisterHotKey", "Shell_NotifyIcon"}).empty());
+  EXPECT_EQ(bench::Trace({"LoadLibrary", "FreeLibrary", "RegisterClass", "CreateWindowEx", "SHCreateMenuBar",
+                          "CreateFile", "RegisterHotKey", "Shell_NotifyIcon"}),
+            (Lines{"LoadLibrary(brindleres.dll)", "FreeLibrary(brindleres.dll)"}));
   EXPECT_TRUE(Running());
   EXPECT_EQ(GetForegroundWindow(), hMainWnd);
   EXPECT_TRUE(IsWindowVisible(hSettingsDlg));
@@ -277,11 +283,12 @@ TEST_F(ProgramExit, StopsTheDriverAndRemovesTheTrayIconBeforeTheLoopEnds) {
   bench::Settle();
   EXPECT_EQ(WaitForExit(), 0u);
   EXPECT_EQ(bench::Trace({"MessageBox", "CloseHandle(COM1)", "Shell_NotifyIcon", "KillTimer([Dialog], 1)",
-                          "UnregisterHotKey"}),
+                          "UnregisterHotKey", "FreeLibrary"}),
             (Lines{"MessageBox(Exit the keyboard driver? Typing on the keyboard stops until it is started "
                    "again., Keyboard, 0x34)",
                    "KillTimer([Dialog], 1)", "CloseHandle(COM1)", "Shell_NotifyIcon(NIM_MODIFY, 1, icon=112)",
-                   "Shell_NotifyIcon(NIM_DELETE, 1)", "UnregisterHotKey([Dialog], 1)"}));
+                   "Shell_NotifyIcon(NIM_DELETE, 1)", "UnregisterHotKey([Dialog], 1)",
+                   "FreeLibrary(brindleres.dll)"}));
   EXPECT_EQ(bench::TrayIconCount(), 0);
   EXPECT_EQ(bench::PortOpenCount(), 0);
   EXPECT_EQ(bench::PowerState(), bench::Power::Off);
