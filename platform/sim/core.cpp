@@ -241,27 +241,28 @@ std::string Hex(unsigned v, int width) {
   return buf;
 }
 
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out += (char)c;
+  } else if (c < 0x800) {
+    out += (char)(0xC0 | (c >> 6));
+    out += (char)(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += (char)(0xE0 | (c >> 12));
+    out += (char)(0x80 | ((c >> 6) & 0x3F));
+    out += (char)(0x80 | (c & 0x3F));
+  } else {
+    out += (char)(0xF0 | (c >> 18));
+    out += (char)(0x80 | ((c >> 12) & 0x3F));
+    out += (char)(0x80 | ((c >> 6) & 0x3F));
+    out += (char)(0x80 | (c & 0x3F));
+  }
+}
+
 std::string Narrow(const WCHAR* s) {
   if (!s) return "(null)";
   std::string out;
-  for (; *s; ++s) {
-    uint32_t c = (uint32_t)*s;
-    if (c < 0x80) {
-      out += (char)c;
-    } else if (c < 0x800) {
-      out += (char)(0xC0 | (c >> 6));
-      out += (char)(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += (char)(0xE0 | (c >> 12));
-      out += (char)(0x80 | ((c >> 6) & 0x3F));
-      out += (char)(0x80 | (c & 0x3F));
-    } else {
-      out += (char)(0xF0 | (c >> 18));
-      out += (char)(0x80 | ((c >> 12) & 0x3F));
-      out += (char)(0x80 | ((c >> 6) & 0x3F));
-      out += (char)(0x80 | (c & 0x3F));
-    }
-  }
+  for (; *s; ++s) AppendUtf8(out, (uint32_t)*s);
   return out;
 }
 

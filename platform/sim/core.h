@@ -89,6 +89,7 @@ std::shared_ptr<T> Get(HANDLE h) {
 void Record(const std::string& entry);
 std::string Hex(unsigned v, int width = 0);
 std::string Narrow(const WCHAR* s);  // UTF-8 of a wide string (null -> "(null)")
+void AppendUtf8(std::string& out, uint32_t codePoint);  // up to 21 bits, as given
 std::string WindowLabel(HWND hwnd);  // "[Class]" for the trace; lock held
 
 // Hooks that other parts register to drop their state on bench::Reset (lock held).

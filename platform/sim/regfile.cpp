@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core.h"
+
 namespace sim {
 namespace {
 
@@ -20,24 +22,7 @@ const char* const kRootNames[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HK
 // UTF-8 of one character. Lone surrogates are encoded like any other code point, so a
 // name the program gave round-trips; beyond U+10FFFF nothing exists in UTF-16, so the
 // handheld could never hold it: written as U+FFFD.
-void PutUtf8(std::string& out, uint32_t c) {
-  if (c > 0x10FFFF) c = 0xFFFD;
-  if (c < 0x80) {
-    out += (char)c;
-  } else if (c < 0x800) {
-    out += (char)(0xC0 | (c >> 6));
-    out += (char)(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += (char)(0xE0 | (c >> 12));
-    out += (char)(0x80 | ((c >> 6) & 0x3F));
-    out += (char)(0x80 | (c & 0x3F));
-  } else {
-    out += (char)(0xF0 | (c >> 18));
-    out += (char)(0x80 | ((c >> 12) & 0x3F));
-    out += (char)(0x80 | ((c >> 6) & 0x3F));
-    out += (char)(0x80 | (c & 0x3F));
-  }
-}
+void PutUtf8(std::string& out, uint32_t c) { AppendUtf8(out, c > 0x10FFFF ? 0xFFFD : c); }
 
 // One character from UTF-8 at s[i], advancing i.
 uint32_t GetUtf8(const std::string& s, size_t& i) {

@@ -94,14 +94,6 @@ typedef LPCDLGTEMPLATEW LPCDLGTEMPLATE;
 #define SS_NOTIFY 0x00000100L
 #define SS_CENTERIMAGE 0x00000200L
 #define STN_CLICKED 0
-#ifndef STM_SETICON
-#define STM_SETICON 0x0170
-#define STM_GETICON 0x0171
-#define STM_SETIMAGE 0x0172
-#define STM_GETIMAGE 0x0173
-#define IMAGE_BITMAP 0
-#define IMAGE_ICON 1
-#endif
 
 // ---- trackbars --------------------------------------------------------------------
 #define TRACKBAR_CLASSW L"msctls_trackbar32"
