@@ -484,6 +484,28 @@ TEST_F(SerialTest, FailedMappingShowsItsBoxOnEachOpenAndTheLinkRunsWithoutPower)
   }
 }
 
+// A hand-off keeps the register block for the next open; a reservation whose copy
+// failed is no mapping to keep: the next open gives it back before it reserves again.
+TEST_F(SerialTest, AReservationWhoseCopyFailedIsGivenBackAcrossAHandOff) {
+  bench::MakeVirtualCopyFail(true);
+  Start();
+  ASSERT_EQ(bench::ReservedRegions(), 1);
+  bench::SetCarrier(true);
+  bench::Advance(1000);  // the hand-off's second for the synchronisation to start
+  ASSERT_EQ(DriverState, DRIVER_PAUSED);
+  EXPECT_EQ(bench::ReservedRegions(), 1);
+  bench::ClearTrace();
+  bench::SetCarrier(false);
+  bench::Advance(2000);
+  ASSERT_EQ(DriverState, DRIVER_RUNNING);
+  EXPECT_EQ(bench::Trace({"VirtualAlloc", "VirtualCopy", "VirtualFree"}),
+            (Lines{"VirtualFree(region, 0x8000)", "VirtualAlloc(4096, 0x2000, 0x1)",
+                   "VirtualCopy(0xA2000000, 4096, 0x204) -> FALSE"}));
+  EXPECT_EQ(bench::ReservedRegions(), 1);
+  Stop();
+  EXPECT_EQ(bench::ReservedRegions(), 0);
+}
+
 TEST_F(SerialTest, ReaderThatFailsToStartGivesEverythingBackAndRetries) {
   bench::FailNextCreateThread(1);
   int handles = bench::OpenHandles();
