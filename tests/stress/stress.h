@@ -1,0 +1,150 @@
+// The stress suite's common parts: how big a run is, a model of what the input system
+// must receive for a stream of key bytes, a checker that holds the program's injected
+// key events against that model as they happen, and the checks that nothing is left
+// behind after a storm.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "shell/layouts.h"
+
+namespace stress {
+
+using Lines = std::vector<std::string>;
+
+// A count scaled by BRINDLE_STRESS_SCALE (default 1, the short run): `longCount` when
+// the scale is "long", else `shortCount` times the scale.
+long Count(long shortCount, long longCount);
+// An explicit count from the environment variable `name`, else Count(...).
+long CountFrom(const char* name, long shortCount, long longCount);
+// The seed of every generator in the suite (BRINDLE_STRESS_SEED, default 1).
+uint32_t Seed();
+
+// Key bytes of the folding keyboard.
+enum : uint8_t {
+  kA = 0x04, kB = 0x05, kC = 0x06, kE = 0x08, kZ = 0x1D, kEnter = 0x28, kBackspace = 0x2A,
+  kTab = 0x2B, kSpace = 0x2C, kRight = 0x4F, kLeft = 0x50, kShift = 0x74, kFn = 0x77,
+};
+inline uint8_t Up(uint8_t scan) { return static_cast<uint8_t>(scan | 0x80); }
+
+// What the input system must receive, from the keyboard's rules, one byte at a time.
+// It reads the key tables but never calls the translator. Effects the program makes on
+// other threads (the Caps Lock hot key on the user-interface thread, the picker's own
+// thread) are folded in at the byte that causes them; a caller that feeds bytes
+// asynchronously must let the handheld settle whenever SettleNeeded() says so.
+class KeyModel {
+ public:
+  explicit KeyModel(const PickerCell* layout) : layout_(layout) {}
+  void SetStickyKeys(bool shift, bool fn) {
+    prefShift_ = shift;
+    prefFn_ = fn;
+  }
+  // Appends the lines one byte makes (keybd_event / PostKeybdMessage, as traced).
+  void Byte(uint8_t keyByte, Lines* out);
+  // The link ended: every key still held is lifted, left Shift last (kept when
+  // keepLatches and a sticky Shift is latched).
+  void EndLink(bool keepLatches, Lines* out);
+  // True after a byte whose outcome depends on another thread: the picker opened, is
+  // open or closing, or the Caps Lock hot key went to the user-interface thread.
+  bool SettleNeeded() const { return settle_; }
+  bool PickerShowing() const { return picker_ != kNone; }
+  int HeldKeys() const;
+  long Picks() const { return picks_; }
+  long Accents() const { return accents_; }
+
+ private:
+  enum Picker { kNone, kOpen, kClosing };
+  void Key(uint8_t vk, unsigned flags);
+  void Post(uint8_t vk, unsigned flags, uint16_t ch);
+  void Empty();
+  void Character(uint16_t ch);
+  void PressOnce(uint8_t vk);
+  void Deliver(unsigned msg, unsigned wp);
+  void RunPicker();
+
+  const PickerCell* layout_;
+  bool prefShift_ = false, prefFn_ = false;
+  bool shift_ = false, fn_ = false, shiftLatched_ = false, fnLatched_ = false;
+  uint8_t prev_ = 0;
+  int accent_ = 0;
+  bool pickerFlag_ = false;  // the translator's PickerOpen
+  bool caps_ = false;        // the driver's Caps Lock copy
+  Picker picker_ = kNone;
+  bool held_[256] = {};      // pressed into the input system by the engine, not released
+  bool down_[256] = {};      // the input system's key state, as keybd_event left it
+  std::vector<std::pair<unsigned, unsigned>> toPicker_;  // messages of this byte
+  bool settle_ = false;
+  long picks_ = 0, accents_ = 0;
+  Lines* out_ = nullptr;
+};
+
+// A random but typical stream: taps, rolls, Shift and Fn chords, sticky taps, Caps Lock,
+// picker openings with picks and closes, accents, stray releases and unknown codes.
+class StreamMaker {
+ public:
+  explicit StreamMaker(uint32_t seed, const PickerCell* layout) : rng_(seed), layout_(layout) {}
+  // One gesture's bytes.
+  std::vector<uint8_t> Next();
+
+ private:
+  uint8_t AnyKey();
+  uint8_t PickerKey();
+  std::mt19937 rng_;
+  const PickerCell* layout_;
+};
+
+// Holds every keybd_event / PostKeybdMessage line the program records against the
+// lines expected, one for one and in order, as they are recorded (so a run of 10^6
+// bytes keeps no trace). Also counts the bytes the reader has read.
+class EventChecker {
+ public:
+  EventChecker();
+  ~EventChecker();
+  void Expect(const Lines& lines);
+  // Waits (real time, up to 30 s) until every expected line has come and `bytes` bytes
+  // have been read by the program; false on time-out.
+  bool WaitFor(long bytes);
+  long Matched();
+  long BytesRead();
+  // Empty while all is well; else what went wrong first.
+  std::string Failure();
+  // Lines recorded beyond those expected so far.
+  long Unexpected();
+
+ private:
+  void Seen(const std::string& line);
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::string> expected_;
+  long matched_ = 0;
+  long unexpected_ = 0;
+  long bytesRead_ = 0;
+  std::string failure_;
+};
+
+// A program the user types into, in front: keeps nothing, answers everything.
+class Desk {
+ public:
+  void Open();   // on a simulated thread of its own; the handheld is settled after
+  void Close();  // ends the thread
+  HWND window() const;
+
+ private:
+  HANDLE thread_ = nullptr;
+};
+
+// No key down in the input system, over all 256 keys; names the first one found.
+std::string KeysDown();
+// The picker's window, null when none.
+HWND PickerWindow();
+
+}  // namespace stress
