@@ -5,7 +5,6 @@
 // The bench's clock stays virtual and is never advanced, so no repeat ever fires: the
 // comparison holds the translator's own events only, by design.
 #include <pty.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,92 +65,42 @@ class PtyLoadTest : public shelltest::ShellTest {
   // Writes `count` bytes of the generated stream (paced at `baud` when not 0), then stops
   // the driver, and checks every event on the way.
   void Run(long count, long baud, const char* figure) {
-    KeyModel model(ActiveLayout);
-    model.SetStickyKeys(true, true);
-    StreamMaker maker(Seed(), ActiveLayout);
-    EventChecker checker;
+    Feeder feed(ActiveLayout, [this](const std::vector<uint8_t>& b) { return WriteAll(b); }, baud);
     bench::KeepTrace(false);  // a long run keeps no trace; the checker sees each line
-
-    std::vector<uint8_t> pending;
-    Lines lines;
-    long written = 0, events = 0, settles = 0;
-    // Ten bits a byte on the line.
-    const long nsPerByte = baud ? 10L * 1000000000L / baud : 0;
-    timespec due;
-    clock_gettime(CLOCK_MONOTONIC, &due);
-    auto flush = [&]() -> bool {
-      events += static_cast<long>(lines.size());
-      checker.Expect(lines);
-      lines.clear();
-      bool ok = WriteAll(pending);
-      written += static_cast<long>(pending.size());
-      pending.clear();
-      return ok;
-    };
-    auto feed = [&](uint8_t b) -> bool {
-      model.Byte(b, &lines);
-      pending.push_back(b);
-      if (nsPerByte) {
-        due.tv_nsec += nsPerByte;
-        while (due.tv_nsec >= 1000000000L) {
-          due.tv_nsec -= 1000000000L;
-          ++due.tv_sec;
-        }
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
-        }
-      }
-      if (model.SettleNeeded()) {
-        // The picker's thread and the hot key's answer must be done before the next byte.
-        if (!flush() || !checker.WaitFor(written)) return false;
-        bench::Settle();
-        ++settles;
-      } else if (nsPerByte || pending.size() >= 512) {
-        return flush();
-      }
-      return true;
-    };
 
     auto t0 = std::chrono::steady_clock::now();
     bool ok = true;
-    while (ok && written + static_cast<long>(pending.size()) < count) {
-      for (uint8_t b : maker.Next())
-        if (!(ok = feed(b))) break;
-    }
-    // A picker still up is closed by a key, as a user would.
-    for (int i = 0; ok && model.PickerShowing() && i < 4; ++i) ok = feed(kLeft) && feed(Up(kLeft));
-    ok = ok && flush() && checker.WaitFor(written);
+    while (ok && feed.written < count) ok = feed.Gesture();
+    ok = ok && feed.ClosePicker() && feed.Drain();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    ASSERT_TRUE(ok) << checker.Failure() << " (" << checker.BytesRead() << " of " << written << " bytes read)";
-    ASSERT_EQ(checker.Failure(), "");
-    EXPECT_FALSE(model.PickerShowing());
+    ASSERT_TRUE(ok) << feed.checker.Failure() << " (" << feed.checker.BytesRead() << " of " << feed.written
+                    << " bytes read)";
     EXPECT_EQ(PickerWindow(), nullptr);
 
     // The link ends with keys down: each is lifted, left Shift last.
-    const int held = model.HeldKeys();
-    model.EndLink(false, &lines);
-    events += static_cast<long>(lines.size());
-    checker.Expect(lines);
-    lines.clear();
+    const int held = feed.model.HeldKeys();
+    feed.ExpectLinkEnd(false);
     Stop();
     EXPECT_EQ(DriverState, DRIVER_STOPPED);
     EXPECT_EQ(bench::LiveThreads(), 2) << "the user-interface thread and the desk only";
-    EXPECT_EQ(checker.Failure(), "");
-    EXPECT_EQ(checker.Matched(), events);
-    EXPECT_EQ(checker.Unexpected(), 0);
-    EXPECT_EQ(checker.BytesRead(), written);
+    EXPECT_EQ(feed.checker.Failure(), "");
+    EXPECT_EQ(feed.checker.Matched(), feed.events);
+    EXPECT_EQ(feed.checker.Unexpected(), 0);
+    EXPECT_EQ(feed.checker.BytesRead(), feed.written);
     EXPECT_EQ(KeysDown(), "");
 
     char text[400];
     snprintf(text, sizeof text,
              "%s: %ld bytes in %.2f s (%.0f bytes/s), %ld events in order, %ld picks (%ld accents), "
              "%ld settles, %d keys held at the end",
-             figure, written, seconds, written / seconds, events, model.Picks(), model.Accents(), settles, held);
+             figure, feed.written, seconds, feed.written / seconds, feed.events, feed.model.Picks(),
+             feed.model.Accents(), feed.settles, held);
     printf("[ figures  ] %s\n", text);
-    RecordProperty("bytes", std::to_string(written));
+    RecordProperty("bytes", std::to_string(feed.written));
     RecordProperty("seconds", std::to_string(seconds));
-    RecordProperty("events", std::to_string(events));
-    EXPECT_GT(model.Picks(), 0);
-    EXPECT_GT(model.Accents(), 0);
+    RecordProperty("events", std::to_string(feed.events));
+    EXPECT_GT(feed.model.Picks(), 0);
+    EXPECT_GT(feed.model.Accents(), 0);
   }
 
   int master_ = -1;

@@ -1,5 +1,6 @@
 #include "stress.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -376,20 +377,21 @@ EventChecker::~EventChecker() { bench::SetTraceSink(nullptr); }
 void EventChecker::Seen(const std::string& line) {
   bool read = line.compare(0, 14, "ReadFile(COM1)") == 0;
   bool key = line.compare(0, 12, "keybd_event(") == 0 || line.compare(0, 17, "PostKeybdMessage(") == 0;
-  if (!read && !key) return;
   std::lock_guard<std::mutex> g(mu_);
+  bool counted = !counted_.empty() && line.compare(0, counted_.size(), counted_) == 0;
+  if (counted) ++countedLines_;
   if (read) {
     ++bytesRead_;  // the reader reads one byte at a time
-  } else if (expected_.empty()) {
+  } else if (key && expected_.empty()) {
     ++unexpected_;
     if (failure_.empty()) failure_ = "after " + std::to_string(matched_) + " matched: unexpected " + line;
-  } else {
+  } else if (key) {
     if (expected_.front() != line && failure_.empty())
       failure_ = "event " + std::to_string(matched_) + ": expected " + expected_.front() + ", got " + line;
     expected_.pop_front();
     ++matched_;
   }
-  cv_.notify_all();
+  if (read || key || counted) cv_.notify_all();
 }
 
 void EventChecker::Expect(const Lines& lines) {
@@ -420,9 +422,90 @@ std::string EventChecker::Failure() {
   return failure_;
 }
 
+void EventChecker::CountLines(const std::string& prefix) {
+  std::lock_guard<std::mutex> g(mu_);
+  counted_ = prefix;
+  countedLines_ = 0;
+}
+
+bool EventChecker::WaitForLines(long n) {
+  std::unique_lock<std::mutex> lk(mu_);
+  return cv_.wait_for(lk, std::chrono::seconds(30), [&] { return countedLines_ >= n; });
+}
+
+std::string EventChecker::Mismatch() {
+  std::lock_guard<std::mutex> g(mu_);
+  return failure_;
+}
+
 long EventChecker::Unexpected() {
   std::lock_guard<std::mutex> g(mu_);
   return unexpected_;
+}
+
+// ---- the feeder -----------------------------------------------------------------------
+
+Feeder::Feeder(const PickerCell* layout, Writer write, long baud)
+    : model(layout), maker_(Seed(), layout), write_(std::move(write)), nsPerByte_(baud ? 10L * 1000000000L / baud : 0) {
+  model.SetStickyKeys(true, true);
+  clock_gettime(CLOCK_MONOTONIC, &due_);
+}
+
+bool Feeder::Flush() {
+  events += static_cast<long>(lines_.size());
+  checker.Expect(lines_);
+  lines_.clear();
+  bool ok = pending_.empty() || write_(pending_);
+  written += static_cast<long>(pending_.size());
+  pending_.clear();
+  return ok && checker.Mismatch().empty();
+}
+
+bool Feeder::Feed(uint8_t b) {
+  model.Byte(b, &lines_);
+  pending_.push_back(b);
+  if (nsPerByte_) {
+    due_.tv_nsec += nsPerByte_;
+    while (due_.tv_nsec >= 1000000000L) {
+      due_.tv_nsec -= 1000000000L;
+      ++due_.tv_sec;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due_, nullptr) == EINTR) {
+    }
+  }
+  if (model.SettleNeeded()) {
+    // The picker's thread and the hot key's answer must be done before the next byte.
+    if (!Drain()) return false;
+    ++settles;
+    return true;
+  }
+  if (nsPerByte_ || pending_.size() >= 512) return Flush();
+  return true;
+}
+
+bool Feeder::Gesture() {
+  for (uint8_t b : maker_.Next())
+    if (!Feed(b)) return false;
+  return true;
+}
+
+bool Feeder::Drain() {
+  if (!Flush() || !checker.WaitFor(written)) return false;
+  bench::Settle();
+  return checker.Mismatch().empty();
+}
+
+bool Feeder::ClosePicker() {
+  for (int i = 0; model.PickerShowing() && i < 4; ++i)
+    if (!Feed(kLeft) || !Feed(Up(kLeft))) return false;
+  return !model.PickerShowing();
+}
+
+void Feeder::ExpectLinkEnd(bool keepLatches) {
+  model.EndLink(keepLatches, &lines_);
+  events += static_cast<long>(lines_.size());
+  checker.Expect(lines_);
+  lines_.clear();
 }
 
 // ---- the desk -------------------------------------------------------------------------

@@ -9,10 +9,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <time.h>
 
 #include "platform/platform.h"
 #include "shell/layouts.h"
@@ -115,10 +118,17 @@ class EventChecker {
   bool WaitFor(long bytes);
   long Matched();
   long BytesRead();
-  // Empty while all is well; else what went wrong first.
+  // Empty while all is well; else what went wrong first (expected lines still to come
+  // count as wrong).
   std::string Failure();
+  // A line that came but was not the one expected; empty when none.
+  std::string Mismatch();
   // Lines recorded beyond those expected so far.
   long Unexpected();
+  // Lines starting with `prefix` are counted (one prefix; set before the lines come).
+  void CountLines(const std::string& prefix);
+  // Waits (real time, up to 30 s) until `n` such lines have come; false on time-out.
+  bool WaitForLines(long n);
 
  private:
   void Seen(const std::string& line);
@@ -129,6 +139,39 @@ class EventChecker {
   long unexpected_ = 0;
   long bytesRead_ = 0;
   std::string failure_;
+  std::string counted_;
+  long countedLines_ = 0;
+};
+
+// Generated gestures fed to the program through `write` (a pseudo-terminal or the
+// bench's line), the model's lines expected for each, the handheld settled where the
+// model needs it. Every call returns false once something went wrong.
+class Feeder {
+ public:
+  using Writer = std::function<bool(const std::vector<uint8_t>&)>;
+  // `baud` paces the bytes (ten bits each) when not 0.
+  Feeder(const PickerCell* layout, Writer write, long baud = 0);
+  bool Feed(uint8_t b);
+  bool Gesture();
+  bool Flush();
+  // Everything written has been read and every expected line has come.
+  bool Drain();
+  // A picker still up is closed by a key, as a user would.
+  bool ClosePicker();
+  // The link is about to end: the model's lifts are expected.
+  void ExpectLinkEnd(bool keepLatches);
+
+  KeyModel model;
+  EventChecker checker;
+  long written = 0, events = 0, settles = 0;
+
+ private:
+  StreamMaker maker_;
+  Writer write_;
+  long nsPerByte_;
+  timespec due_;
+  std::vector<uint8_t> pending_;
+  Lines lines_;
 };
 
 // A program the user types into, in front: keeps nothing, answers everything.
