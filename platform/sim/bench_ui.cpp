@@ -1,9 +1,11 @@
-// The bench's screen: taps routed as the window manager would route them, and readers
-// of what windows and controls show.
+// The bench's screen: taps and the stylus routed as the window manager would route
+// them, and readers of what windows and controls show.
 #include "bench_ui.h"
 
+#include "bench_view.h"
 #include "core.h"
 #include "dlg_internal.h"
+#include "gdi_internal.h"
 #include "shell_internal.h"
 
 using namespace sim;
@@ -76,6 +78,70 @@ bool ControlCentre(HWND dialog, int id, HWND* control, int* x, int* y) {
 bool View(HWND dialog, int id, ControlView* out) {
   HWND c = Control(dialog, id);
   return c && ViewControl(c, out);
+}
+
+// The stylus, while it touches the screen: the window it pressed keeps it (capture).
+struct Stylus {
+  HWND pressed = nullptr;
+  int x = 0, y = 0;  // where it was last, on the screen
+};
+
+Stylus& Pen() {
+  static Stylus* s = [] {
+    auto* stylus = new Stylus;
+    OnReset([stylus] { *stylus = Stylus{}; });
+    return stylus;
+  }();
+  return *s;
+}
+
+// Sends a captured stylus event to the pressed window; false (and the stylus let go)
+// when that window is gone. Lock held.
+bool ToPressed(UINT msg, WPARAM wp, int x, int y) {
+  Stylus& s = Pen();
+  WindowView v;
+  if (!s.pressed || !ViewWindow(s.pressed, &v)) {
+    s.pressed = nullptr;
+    return false;
+  }
+  PostInputTo(s.pressed, msg, wp, ClientPoint(s.pressed, x, y));
+  s.x = x, s.y = y;
+  return true;
+}
+
+void AddChildren(HWND parent, std::vector<bench::ChildView>* out) {
+  for (HWND h : ChildrenOf(parent)) {
+    WindowView v;
+    if (!ViewWindow(h, &v)) continue;
+    bench::ChildView c;
+    c.hwnd = h;
+    c.id = (int)v.id;
+    c.cls = Narrow(v.cls.c_str());
+    c.text = Narrow(v.title.c_str());
+    c.style = v.style;
+    c.rect = v.screen;
+    c.visible = v.visible;
+    c.enabled = v.enabled;
+    ThreadRec* t = FindThread(v.tid);
+    c.focused = t && t->focus == h;
+    ControlView cv;
+    if (ViewControl(h, &cv)) {
+      DWORD type = v.style & BS_TYPEMASK;
+      if (cv.kind == ControlView::kButton && (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX)) c.check = (int)cv.check;
+      int x = 0;
+      if (cv.kind == ControlView::kTrackbar && TrackbarThumbX(h, cv.pos, &x)) {
+        c.pos = cv.pos, c.min = cv.min, c.max = cv.max;
+        c.thumbX = (int)v.screen.left + x;
+      }
+      if (cv.kind == ControlView::kStatic) c.iconId = IconResourceId(cv.icon);
+      std::wstring face;
+      LONG height = 0;
+      if (cv.font && FontFace(cv.font, &face, &height)) c.fontFace = Narrow(face.c_str()), c.fontHeight = height;
+      if (cv.kind == ControlView::kEdit) c.caret = cv.caret, c.selEnd = cv.anchor;
+    }
+    out->push_back(c);
+    AddChildren(h, out);
+  }
 }
 
 }  // namespace
@@ -200,6 +266,50 @@ std::vector<TopLevelWindow> TopLevelWindows() {
     if (!ViewWindow(h, &v)) continue;
     out.push_back(TopLevelWindow{h, Narrow(v.cls.c_str()), Narrow(v.title.c_str()), v.screen, v.visible, v.enabled});
   }
+  return out;
+}
+
+// ---- the stylus ----
+
+HWND StylusDown(int x, int y) {
+  {
+    Lock lk(Mu());
+    Stylus& s = Pen();
+    // A second press without a lift: lift where it was first.
+    if (s.pressed) ToPressed(WM_LBUTTONUP, 0, s.x, s.y);
+    s.pressed = nullptr;
+  }
+  HWND target;
+  {
+    Lock lk(Mu());
+    target = HitTest(x, y);
+  }
+  if (!target) return nullptr;
+  Activate(target);
+  Lock lk(Mu());
+  WindowView still;
+  if (!ViewWindow(target, &still)) return nullptr;  // gone while it came forward
+  Stylus& s = Pen();
+  s.pressed = target;
+  ToPressed(WM_LBUTTONDOWN, MK_LBUTTON, x, y);
+  return target;
+}
+
+void StylusMove(int x, int y) {
+  Lock lk(Mu());
+  ToPressed(WM_MOUSEMOVE, MK_LBUTTON, x, y);
+}
+
+void StylusUp(int x, int y) {
+  Lock lk(Mu());
+  ToPressed(WM_LBUTTONUP, 0, x, y);
+  Pen().pressed = nullptr;
+}
+
+std::vector<ChildView> ChildWindows(HWND parent) {
+  Lock lk(Mu());
+  std::vector<ChildView> out;
+  AddChildren(parent, &out);
   return out;
 }
 

@@ -10,7 +10,7 @@ namespace bench {
 
 // The answer (IDOK, IDYES, IDNO, ...) of the next message box; queued answers are used in
 // order. A box with no queued answer gets its default button (the first, or the one
-// MB_DEFBUTTON2/3 names). Boxes never block.
+// MB_DEFBUTTON2/3 names). Boxes never block unless held (bench_view.h).
 void AnswerNextMessageBox(int answer);
 // The next box fails as when the system cannot show it: MessageBoxW returns 0 with the
 // last error ERROR_NOT_ENOUGH_MEMORY. It takes its turn in the queue of answers.

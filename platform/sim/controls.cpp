@@ -1,7 +1,9 @@
 // The built-in control classes of the simulated handheld: "Button" (push, default
-// push, check box, auto check box, group box), "Static" (text, icon) and the
-// trackbar "msctls_trackbar32". They are not registered up front: the window manager
+// push, check box, auto check box, group box), "Static" (text, icon), the trackbar
+// "msctls_trackbar32" and "Edit" (single and multi-line text, no pixels). They are not registered up front: the window manager
 // asks BuiltinClass for them on first use, so they are there again after a reset.
+#include <algorithm>
+#include <functional>
 #include <map>
 
 #include "bench_shell.h"
@@ -19,6 +21,7 @@ struct Control {
   HFONT font = nullptr;
   HICON icon = nullptr;
   int min = 0, max = 100, pos = 0, page = 20, line = 1;
+  int caret = 0, anchor = 0;  // edit: the caret and the selection's other end, UTF-16 units
 };
 
 struct Controls {
@@ -91,7 +94,7 @@ bool Common(HWND hwnd, UINT msg, WPARAM wp, LRESULT* result) {
   Control* c = Ctl(hwnd);
   if (!c) return false;
   switch (msg) {
-    case WM_SETFONT: c->font = (HFONT)wp; *result = 0; return true;
+    case WM_SETFONT: c->font = (HFONT)wp; *result = 0; ScreenChanged(); return true;
     case WM_GETFONT: *result = (LRESULT)c->font; return true;
     default: return false;
   }
@@ -119,6 +122,7 @@ void ButtonClicked(HWND hwnd) {
   if (type == BS_AUTOCHECKBOX) {
     Lock lk(Mu());
     if (Control* c = Ctl(hwnd)) c->check = c->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+    ScreenChanged();
   }
   NotifyCommand(hwnd, BN_CLICKED);
 }
@@ -129,12 +133,16 @@ bool Release(HWND hwnd) {
   Control* c = Ctl(hwnd);
   bool was = c && c->pressed;
   if (c) c->pressed = false;
+  if (was) ScreenChanged();
   return was;
 }
 
 void Press(HWND hwnd, bool down) {
   Lock lk(Mu());
-  if (Control* c = Ctl(hwnd)) c->pressed = down;
+  if (Control* c = Ctl(hwnd); c && c->pressed != down) {
+    c->pressed = down;
+    ScreenChanged();
+  }
 }
 
 LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -157,6 +165,7 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       Lock lk(Mu());
       // A two-state box takes anything but unchecked as checked.
       if (Control* c = Ctl(hwnd); c && IsCheckBox(type)) c->check = wp == BST_UNCHECKED ? BST_UNCHECKED : BST_CHECKED;
+      ScreenChanged();
       return 0;
     }
     case BM_GETSTATE: {
@@ -217,6 +226,7 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (!c) return 0;
       HICON old = c->icon;
       c->icon = next;
+      ScreenChanged();
       return (LRESULT)old;
     }
     case STM_GETIMAGE:
@@ -253,6 +263,7 @@ bool Step(HWND hwnd, int delta, int* pos) {
   bool moved = next != c->pos;
   c->pos = next;
   *pos = next;
+  if (moved) ScreenChanged();
   return moved;
 }
 
@@ -302,6 +313,7 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       }
       // The position always lies within the range; a range upside down pins it to min.
       c->pos = Clamp(c->pos, c->min, c->max < c->min ? c->min : c->max);
+      ScreenChanged();
       return old;
     }
     case WM_LBUTTONDOWN: {
@@ -328,6 +340,7 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         pos = PosAt(hwnd, *c, (SHORT)LOWORD(lp));
         moved = pos != c->pos;
         c->pos = pos;
+        if (moved) ScreenChanged();
       }
       if (moved) Scroll(hwnd, TB_THUMBTRACK, pos);
       return 0;
@@ -379,6 +392,214 @@ LRESULT CALLBACK TrackbarProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+
+// ---- Edit -----------------------------------------------------------------------
+//
+// The text lives in the window's title (what GetWindowTextW, WM_GETTEXT and the bench
+// read); caret and selection count UTF-16 units, as EM_GETSEL does on Windows, so the
+// numbers agree with a Windows build whatever the width of WCHAR.
+
+std::u16string ToUtf16(const std::wstring& w) {
+  std::u16string out;
+  for (WCHAR ch : w) {
+    uint32_t c = (uint32_t)ch;
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      c -= 0x10000;
+      out += (char16_t)(0xD800 | (c >> 10));
+      out += (char16_t)(0xDC00 | (c & 0x3FF));
+    } else {
+      out += (char16_t)(c > 0x10FFFF ? 0xFFFD : c);
+    }
+  }
+  return out;
+}
+
+bool High(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool Low(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+
+// Pairs become one character again; a lone surrogate stays as it is.
+std::wstring FromUtf16(const std::u16string& u) {
+  std::wstring out;
+  for (size_t i = 0; i < u.size(); ++i) {
+    if (sizeof(WCHAR) > 2 && High(u[i]) && i + 1 < u.size() && Low(u[i + 1])) {
+      out += (WCHAR)(0x10000 + ((u[i] - 0xD800) << 10) + (u[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      out += (WCHAR)u[i];
+    }
+  }
+  return out;
+}
+
+// A line break "\r\n" and a surrogate pair are each one step of the caret.
+bool Pair(const std::u16string& t, int i) {
+  return i >= 0 && i + 1 < (int)t.size() && ((t[i] == u'\r' && t[i + 1] == u'\n') || (High(t[i]) && Low(t[i + 1])));
+}
+int Before(const std::u16string& t, int i) { return i <= 0 ? 0 : Pair(t, i - 2) ? i - 2 : i - 1; }
+int After(const std::u16string& t, int i) {
+  int n = (int)t.size();
+  return i >= n ? n : Pair(t, i) ? i + 2 : i + 1;
+}
+int LineStart(const std::u16string& t, int i) {
+  while (i > 0 && !(t[i - 1] == u'\n' && i >= 2 && t[i - 2] == u'\r')) --i;
+  return i;
+}
+int LineEnd(const std::u16string& t, int i) {
+  int n = (int)t.size();
+  while (i < n && !(t[i] == u'\r' && i + 1 < n && t[i + 1] == u'\n')) ++i;
+  return i;
+}
+// Keeps a caret that a column or EM_SETSEL put inside a pair at its start.
+int Snap(const std::u16string& t, int i) {
+  int n = (int)t.size();
+  i = Clamp(i, 0, n);
+  return i > 0 && Pair(t, i - 1) ? i - 1 : i;
+}
+
+struct EditState {
+  std::u16string text;
+  int caret = 0, anchor = 0;
+  bool multiline = false;
+  int Start() const { return caret < anchor ? caret : anchor; }
+  int End() const { return caret < anchor ? anchor : caret; }
+  void Replace(const std::u16string& with) {
+    int at = Start();
+    text.replace((size_t)at, (size_t)(End() - at), with);
+    caret = anchor = at + (int)with.size();
+  }
+};
+
+// Runs op on the edit's text and caret under the lock and stores what it left; true
+// when the text changed.
+bool EditOp(HWND hwnd, const std::function<void(EditState&)>& op) {
+  Lock lk(Mu());
+  Control* c = Ctl(hwnd);
+  WindowView v;
+  if (!c || c->kind != ControlView::kEdit || !ViewWindow(hwnd, &v)) return false;
+  EditState e;
+  e.text = ToUtf16(v.title);
+  e.caret = Clamp(c->caret, 0, (int)e.text.size());
+  e.anchor = Clamp(c->anchor, 0, (int)e.text.size());
+  e.multiline = (v.style & ES_MULTILINE) != 0;
+  std::u16string before = e.text;
+  op(e);
+  bool changed = e.text != before;
+  if (changed) SetWindowTitle(hwnd, FromUtf16(e.text));
+  if (changed || e.caret != c->caret || e.anchor != c->anchor) ScreenChanged();
+  c->caret = e.caret;
+  c->anchor = e.anchor;
+  return changed;
+}
+
+void Changed(HWND hwnd) { NotifyCommand(hwnd, EN_CHANGE); }
+
+void TypeChar(EditState& e, WPARAM wp) {
+  uint32_t ch = (uint32_t)wp;
+  if (ch == '\b') {
+    if (e.caret == e.anchor) e.anchor = Before(e.text, e.caret);
+    e.Replace(u"");
+  } else if (ch == '\r') {
+    if (e.multiline) e.Replace(u"\r\n");  // a single line has no room for a break
+  } else if (ch == '\t' || (ch >= 0x20 && ch <= 0x10FFFF)) {
+    e.Replace(ToUtf16(std::wstring(1, (WCHAR)ch)));
+  }
+  // Other control characters (Ctrl+letters, '\n' alone) type nothing.
+}
+
+void KeyDown(EditState& e, WPARAM vk, bool shift) {
+  const std::u16string& t = e.text;
+  int to = e.caret;
+  bool collapse = !shift && e.caret != e.anchor;
+  switch (vk) {
+    case VK_DELETE:
+      if (e.caret == e.anchor) e.anchor = After(t, e.caret);
+      e.Replace(u"");
+      return;
+    // Without Shift an arrow over a selection lands on its near end.
+    case VK_LEFT: to = collapse ? e.Start() : Before(t, e.caret); break;
+    case VK_RIGHT: to = collapse ? e.End() : After(t, e.caret); break;
+    case VK_HOME: to = LineStart(t, e.caret); break;
+    case VK_END: to = LineEnd(t, e.caret); break;
+    case VK_UP:
+    case VK_DOWN: {
+      if (!e.multiline) return;
+      int start = LineStart(t, e.caret), column = e.caret - start;
+      if (vk == VK_UP) {
+        if (start == 0) return;
+        int prev = LineStart(t, start - 2);
+        to = Snap(t, prev + std::min(column, start - 2 - prev));
+      } else {
+        int end = LineEnd(t, e.caret);
+        if (end == (int)t.size()) return;
+        int next = end + 2;
+        to = Snap(t, next + std::min(column, LineEnd(t, next) - next));
+      }
+      break;
+    }
+    default: return;
+  }
+  e.caret = to;
+  if (!shift) e.anchor = to;
+}
+
+LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  DWORD style = Style(hwnd);
+  LRESULT r = 0;
+  switch (msg) {
+    case WM_CREATE: Created(hwnd, ControlView::kEdit); return 0;
+    case WM_NCDESTROY: Destroyed(hwnd); break;
+    case WM_GETDLGCODE:
+      return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS | ((style & ES_MULTILINE) ? DLGC_WANTALLKEYS : 0);
+    case WM_SETTEXT: {
+      BOOL ok = SetWindowTextW(hwnd, (LPCWSTR)lp);  // caret back to the start
+      // As on Windows: a multi-line edit does not report text set through WM_SETTEXT.
+      if (ok && !(style & ES_MULTILINE)) Changed(hwnd);
+      return ok;
+    }
+    case EM_GETSEL: {
+      int start = 0, end = 0;
+      EditOp(hwnd, [&](EditState& e) { start = e.Start(), end = e.End(); });
+      if (wp) *(DWORD*)wp = (DWORD)start;
+      if (lp) *(DWORD*)lp = (DWORD)end;
+      return start > 0xFFFF || end > 0xFFFF ? -1 : (LRESULT)(DWORD)MAKELONG(start, end);
+    }
+    case EM_SETSEL:
+      EditOp(hwnd, [&](EditState& e) {
+        int n = (int)e.text.size();
+        int start = (int)(INT_PTR)wp, end = (int)(INT_PTR)lp;
+        if (start < 0) {  // -1: drop the selection, caret where it is
+          e.anchor = e.caret;
+          return;
+        }
+        e.anchor = Snap(e.text, std::min(start, n));
+        e.caret = end < 0 ? n : Snap(e.text, std::min(end, n));
+      });
+      return 0;
+    case EM_REPLACESEL: {
+      std::u16string with = ToUtf16(lp ? (LPCWSTR)lp : L"");
+      if (EditOp(hwnd, [&](EditState& e) { e.Replace(with); })) Changed(hwnd);
+      return 0;
+    }
+    case WM_CHAR:
+      if (style & ES_READONLY) return 0;
+      if (EditOp(hwnd, [&](EditState& e) { TypeChar(e, wp); })) Changed(hwnd);
+      return 0;
+    case WM_KEYDOWN: {
+      if (wp == VK_DELETE && (style & ES_READONLY)) return 0;
+      bool shift = GetKeyState(VK_SHIFT) < 0;
+      if (EditOp(hwnd, [&](EditState& e) { KeyDown(e, wp, shift); })) Changed(hwnd);
+      return 0;
+    }
+    case WM_LBUTTONDOWN: SetFocus(hwnd); return 0;
+    case WM_SETFOCUS: NotifyCommand(hwnd, EN_SETFOCUS); return 0;
+    case WM_KILLFOCUS: NotifyCommand(hwnd, EN_KILLFOCUS); return 0;
+    default:
+      if (Common(hwnd, msg, wp, &r)) return r;
+      break;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
 }  // namespace
 
 bool BuiltinClass(const std::wstring& name, WNDCLASSW* wc) {
@@ -386,6 +607,7 @@ bool BuiltinClass(const std::wstring& name, WNDCLASSW* wc) {
   if (name == L"button") wc->lpfnWndProc = ButtonProc, wc->lpszClassName = L"Button";
   else if (name == L"static") wc->lpfnWndProc = StaticProc, wc->lpszClassName = L"Static";
   else if (name == L"msctls_trackbar32") wc->lpfnWndProc = TrackbarProc, wc->lpszClassName = TRACKBAR_CLASSW;
+  else if (name == L"edit") wc->lpfnWndProc = EditProc, wc->lpszClassName = L"Edit";
   // The handheld names its dialog class "Dialog" (the desktop says "#32770").
   else if (name == L"dialog") wc->lpfnWndProc = DefDlgProcW, wc->lpszClassName = L"Dialog";
   else return false;
@@ -402,7 +624,13 @@ bool ViewControl(HWND hwnd, ControlView* out) {
   out->min = c->min;
   out->max = c->max;
   out->pos = c->pos;
+  out->caret = c->caret;
+  out->anchor = c->anchor;
   return true;
+}
+
+void ControlTextSet(HWND hwnd) {
+  if (Control* c = Ctl(hwnd); c && c->kind == ControlView::kEdit) c->caret = c->anchor = 0;
 }
 
 bool TrackbarThumbX(HWND hwnd, int pos, int* x) {

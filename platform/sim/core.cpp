@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "bench.h"
+#include "bench_view.h"
 
 namespace sim {
 namespace {
@@ -48,6 +49,11 @@ struct Kernel {
   std::vector<std::string> trace;
   bool keepTrace = true;                               // tests read it back
   std::function<void(const std::string&)> traceSink;   // a running program's live view
+
+  // Its own lock, so a viewer's thread waits on it without ever holding mu.
+  std::mutex changeMu;
+  std::condition_variable changeCv;
+  uint64_t changes = 0;
 };
 
 // Never destroyed: detached simulated threads may still be leaving when main returns.
@@ -230,9 +236,19 @@ std::shared_ptr<KObject> GetObject(HANDLE h) {
 
 void Record(const std::string& entry) {
   Kernel& k = K();
-  std::lock_guard<std::mutex> g(k.traceMu);
-  if (k.keepTrace) k.trace.push_back(entry);
-  if (k.traceSink) k.traceSink(entry);
+  {
+    std::lock_guard<std::mutex> g(k.traceMu);
+    if (k.keepTrace) k.trace.push_back(entry);
+    if (k.traceSink) k.traceSink(entry);
+  }
+  ScreenChanged();
+}
+
+void ScreenChanged() {
+  Kernel& k = K();
+  std::lock_guard<std::mutex> g(k.changeMu);
+  ++k.changes;
+  k.changeCv.notify_all();
 }
 
 std::string Hex(unsigned v, int width) {
@@ -598,6 +614,22 @@ void SetTraceSink(std::function<void(const std::string&)> sink) {
 }
 
 void Record(const std::string& entry) { sim::Record(entry); }
+
+uint64_t ScreenChanges() {
+  Kernel& k = K();
+  std::lock_guard<std::mutex> g(k.changeMu);
+  return k.changes;
+}
+
+// Real time whatever the clock: the waiter is a viewer's own thread, never a simulated
+// one, so it neither moves virtual time nor counts for Settle.
+uint64_t WaitScreenChange(uint64_t seen, int timeoutMs) {
+  Kernel& k = K();
+  std::unique_lock<std::mutex> g(k.changeMu);
+  if (timeoutMs > 0)
+    k.changeCv.wait_for(g, std::chrono::milliseconds(timeoutMs), [&k, seen] { return k.changes != seen; });
+  return k.changes;
+}
 
 bool Reset() {
   Settle();

@@ -85,8 +85,11 @@ std::shared_ptr<T> Get(HANDLE h) {
   return std::dynamic_pointer_cast<T>(GetObject(h));
 }
 
-// Trace entry (lock held or not: the trace has its own lock).
+// Trace entry (lock held or not: the trace has its own lock). Every entry also counts
+// as a screen change.
 void Record(const std::string& entry);
+// What the screen shows may have changed (lock held or not): bumps bench::ScreenChanges.
+void ScreenChanged();
 std::string Hex(unsigned v, int width = 0);
 std::string Narrow(const WCHAR* s);  // UTF-8 of a wide string (null -> "(null)")
 void AppendUtf8(std::string& out, uint32_t codePoint);  // up to 21 bits, as given

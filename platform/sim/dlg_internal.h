@@ -2,6 +2,7 @@
 // window manager, and from each other. Not for program code or tests.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct WindowView {
   DWORD exStyle = 0;
   HWND parent = nullptr;
   DWORD tid = 0;
+  LONG_PTR id = 0;  // control id (children)
   RECT screen{};
   bool visible = false;  // itself and every ancestor
   bool shown = false;    // itself, whatever its ancestors
@@ -32,6 +34,9 @@ std::vector<HWND> TopLevelZOrder();
 std::vector<HWND> ChildrenOf(HWND parent);
 // Queue mouse or keyboard input for the thread owning hwnd. Lock held.
 void PostInputTo(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+// Process one message another thread sent to the calling thread; false when none
+// waits. Lock held (released while the window procedure runs).
+bool ProcessSentMessage(std::unique_lock<std::mutex>& lk);
 
 // The classes every handheld has ("Button", "Static", "msctls_trackbar32", "Dialog"),
 // by lower-case name; the window manager asks when a class is not registered.
@@ -42,11 +47,12 @@ std::string IconLabel(HICON icon);
 
 // A built-in control's state, for the bench and the dialog manager. Lock held.
 struct ControlView {
-  enum Kind { kButton, kStatic, kTrackbar } kind = kButton;
+  enum Kind { kButton, kStatic, kTrackbar, kEdit } kind = kButton;
   UINT check = 0;
   HFONT font = nullptr;
   HICON icon = nullptr;
   int min = 0, max = 0, pos = 0;
+  int caret = 0, anchor = 0;  // edit controls, in UTF-16 units
 };
 bool ViewControl(HWND control, ControlView* out);
 // The client x of a trackbar's thumb at pos. Lock held.
@@ -56,6 +62,11 @@ bool TrackbarThumbX(HWND trackbar, int pos, int* x);
 bool HitTransparent(const WindowView& v);
 // The icon SendDlgItemMessageW last gave a control of any class. Lock held.
 void NoteControlIcon(HWND control, HICON icon);
+// Sets a window's text as SetWindowTextW does, without telling its control. Lock held.
+bool SetWindowTitle(HWND hwnd, const std::wstring& text);
+// SetWindowTextW changed a window's text: an edit control puts its caret back at the
+// start, as WM_SETTEXT does. Lock held.
+void ControlTextSet(HWND hwnd);
 // The face and height of a font made by CreateFontIndirectW. Lock held.
 bool FontFace(HFONT font, std::wstring* face, LONG* height);
 

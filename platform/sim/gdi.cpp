@@ -236,6 +236,49 @@ bool DecodeDib(const uint8_t* d, size_t n, Bitmap* out) {
   return true;
 }
 
+}  // namespace
+
+bool DecodeIcon(const uint8_t* d, size_t n, int* width, int* height, std::vector<uint32_t>* argb) {
+  // The header's height counts the colour image and the AND mask below it.
+  if (n < 40) return false;
+  std::vector<uint8_t> colour(d, d + n);
+  int32_t both = (int32_t)U32(d + 8);
+  if (both <= 0 || both % 2) return false;
+  int32_t rows = both / 2;
+  colour[8] = (uint8_t)rows, colour[9] = (uint8_t)(rows >> 8), colour[10] = (uint8_t)(rows >> 16), colour[11] = (uint8_t)(rows >> 24);
+  Bitmap b;
+  if (!DecodeDib(colour.data(), n, &b)) return false;
+  uint32_t headerSize = U32(d);
+  uint16_t bpp = U16(d + 14);
+  uint32_t clrUsed = U32(d + 32);
+  uint64_t colours = bpp <= 8 ? (clrUsed ? clrUsed : 1u << bpp) : clrUsed;
+  uint64_t stride = ((uint64_t)b.width * bpp + 31) / 32 * 4;
+  uint64_t maskAt = headerSize + colours * 4 + stride * rows;
+  uint64_t maskStride = ((uint64_t)b.width + 31) / 32 * 4;
+  if (maskAt + maskStride * rows > n) return false;
+  // A 32-bit image with any alpha in it is its own mask, as Windows draws it.
+  bool alpha = false;
+  if (bpp == 32)
+    for (int32_t y = 0; y < rows && !alpha; ++y)
+      for (int32_t x = 0; x < b.width && !alpha; ++x) alpha = d[headerSize + stride * y + 4 * x + 3] != 0;
+  argb->assign((size_t)b.width * rows, 0);
+  for (int32_t y = 0; y < rows; ++y) {
+    uint64_t from = (uint64_t)(rows - 1 - y);  // bottom row first
+    for (int32_t x = 0; x < b.width; ++x) {
+      uint32_t a;
+      if (alpha) a = d[headerSize + stride * from + 4 * x + 3];
+      else a = (d[maskAt + maskStride * from + x / 8] >> (7 - x % 8)) & 1 ? 0 : 0xFF;
+      uint32_t rgb = b.px[(size_t)y * b.width + x];
+      (*argb)[(size_t)y * b.width + x] = a << 24 | (a ? rgb : 0);
+    }
+  }
+  *width = b.width;
+  *height = rows;
+  return true;
+}
+
+namespace {
+
 int WidthBytes(const Bitmap& b) { return (b.width * b.bpp + 15) / 16 * 2; }
 
 // ---- composing what windows show ----
@@ -325,6 +368,7 @@ int WINAPI ReleaseDC(HWND hwnd, HDC hdc) {
   (void)hwnd;
   if (!dc || dc->kind != DcKind::kWindow) return 0;
   S().dcs.erase(hdc);
+  ScreenChanged();
   return 1;
 }
 
@@ -364,6 +408,7 @@ BOOL WINAPI EndPaint(HWND hwnd, const PAINTSTRUCT* ps) {
   Dc* dc = FindDc(ps->hdc);
   (void)hwnd;
   if (dc && dc->kind == DcKind::kPaint) S().dcs.erase(ps->hdc);
+  ScreenChanged();
   return TRUE;
 }
 

@@ -3,7 +3,9 @@
 // device contexts and the windows' pixels. Not for program code or tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "win32.h"
 
@@ -23,6 +25,9 @@ bool BrushColor(HGDIOBJ brush, uint32_t* rgb);
 bool DeleteSurfaceObject(HGDIOBJ obj, BOOL* result);
 bool SurfaceObjectInfo(HGDIOBJ obj, int size, LPVOID buf, int* result);
 int LiveSurfaceObjects();
+// An RT_ICON image (a DIB whose height counts the AND mask too) as 0xAARRGGBB, alpha 0
+// where the mask leaves it transparent. False for data that is not one.
+bool DecodeIcon(const uint8_t* data, size_t size, int* width, int* height, std::vector<uint32_t>* argb);
 
 // ---- window.cpp (lock held) ----
 // BeginPaint validates the window: false when there is none. *erase: whether the

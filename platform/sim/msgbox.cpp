@@ -1,20 +1,35 @@
-// Message boxes and beeps of the simulated platform: answered by the bench, never blocking.
+// Message boxes and beeps of the simulated platform: answered by the bench, either at
+// once or, while boxes are held, by a person through the bench's view.
+#include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bench_user.h"
+#include "bench_view.h"
 #include "core.h"
+#include "dlg_internal.h"
 #include "win32.h"
 
 namespace {
 
 constexpr int kFail = -1;  // no button has this id
 
+struct Open {
+  bench::OpenBox box;
+  sim::ThreadRec* waiter = nullptr;
+  int answer = 0;  // 0 until answered
+  bool dropped = false;  // answered by a reset: not one of the boxes shown since
+};
+
 struct Boxes {
   std::deque<int> answers;  // a button id, or kFail
   std::vector<bench::ShownBox> shown;
+  bool hold = false;
+  std::vector<std::shared_ptr<Open>> open;  // oldest first
+  int nextId = 1;                           // never reset: ids stay unique
 };
 
 Boxes& B() {
@@ -22,9 +37,29 @@ Boxes& B() {
   return *b;
 }
 
+// Lock held.
+void AnswerLocked(const std::shared_ptr<Open>& o, int answer) {
+  auto& open = B().open;
+  open.erase(std::remove(open.begin(), open.end(), o), open.end());
+  o->answer = answer;
+  sim::Wake(o->waiter);
+  sim::ScreenChanged();
+}
+
+void AnswerAllWithDefault(bool reset) {
+  auto open = B().open;
+  for (auto& o : open) {
+    o->dropped = reset;
+    AnswerLocked(o, o->box.defaultButton);
+  }
+}
+
+// A box still open at a reset gets its default answer, so its caller never hangs.
 void DropAll() {
   B().answers.clear();
   B().shown.clear();
+  B().hold = false;
+  AnswerAllWithDefault(true);
 }
 
 const bool kResetHook = (sim::OnReset(DropAll), true);
@@ -32,18 +67,32 @@ const bool kResetHook = (sim::OnReset(DropAll), true);
 #define MB_TYPEMASK 0x0000000FL
 #define MB_DEFMASK 0x00000F00L
 
+// The answers of each kind's buttons, left to right.
+const int kButtons[6][3] = {
+    {IDOK, 0, 0},                  // MB_OK
+    {IDOK, IDCANCEL, 0},           // MB_OKCANCEL
+    {IDABORT, IDRETRY, IDIGNORE},  // MB_ABORTRETRYIGNORE
+    {IDYES, IDNO, IDCANCEL},       // MB_YESNOCANCEL
+    {IDYES, IDNO, 0},              // MB_YESNO
+    {IDRETRY, IDCANCEL, 0},        // MB_RETRYCANCEL
+};
+
+// An unknown kind shows what MB_OK shows.
+UINT Kind(UINT type) {
+  UINT kind = type & MB_TYPEMASK;
+  return kind > 5 ? 0 : kind;
+}
+
+std::vector<int> Buttons(UINT type) {
+  std::vector<int> out;
+  for (int b : kButtons[Kind(type)])
+    if (b) out.push_back(b);
+  return out;
+}
+
 // The button a user pressing Enter gets.
 int DefaultAnswer(UINT type) {
-  static const int kButtons[6][3] = {
-      {IDOK, 0, 0},                   // MB_OK
-      {IDOK, IDCANCEL, 0},            // MB_OKCANCEL
-      {IDABORT, IDRETRY, IDIGNORE},   // MB_ABORTRETRYIGNORE
-      {IDYES, IDNO, IDCANCEL},        // MB_YESNOCANCEL
-      {IDYES, IDNO, 0},               // MB_YESNO
-      {IDRETRY, IDCANCEL, 0},         // MB_RETRYCANCEL
-  };
-  UINT kind = type & MB_TYPEMASK;
-  if (kind > 5) kind = 0;
+  UINT kind = Kind(type);
   UINT def = (type & MB_DEFMASK) >> 8;
   if (def > 2 || kButtons[kind][def] == 0) def = 0;
   return kButtons[kind][def];
@@ -62,6 +111,20 @@ int Show(HWND owner, const std::string& text, const std::string& caption, UINT t
   if (!B().answers.empty()) {
     answer = B().answers.front();
     B().answers.pop_front();
+  } else if (B().hold) {
+    auto o = std::make_shared<Open>();
+    o->box = bench::OpenBox{B().nextId++, owner, text, caption, type, Buttons(type), answer};
+    o->waiter = sim::Self();
+    B().open.push_back(o);
+    sim::Record("MessageBox(" + text + ", " + caption + ", " + sim::Hex(type) + ")");
+    // Like the modal loop of a real box: messages other threads send still get answered.
+    for (;;) {
+      sim::Block(lk, [&] { return o->answer != 0 || !sim::Self()->sent.empty(); });
+      if (o->answer) break;
+      sim::ProcessSentMessage(lk);
+    }
+    if (!o->dropped) B().shown.push_back(bench::ShownBox{owner, text, caption, type, o->answer, ansi, false});
+    return o->answer;
   }
   bool failed = answer == kFail;
   if (failed) {
@@ -109,6 +172,35 @@ int PendingMessageBoxAnswers() {
 std::vector<ShownBox> MessageBoxes() {
   sim::Lock lk(sim::Mu());
   return B().shown;
+}
+
+}  // namespace bench
+
+namespace bench {
+
+void HoldMessageBoxes(bool hold) {
+  sim::Lock lk(sim::Mu());
+  B().hold = hold;
+  if (!hold) AnswerAllWithDefault(false);
+}
+
+std::vector<OpenBox> OpenMessageBoxes() {
+  sim::Lock lk(sim::Mu());
+  std::vector<OpenBox> out;
+  for (auto& o : B().open) out.push_back(o->box);
+  return out;
+}
+
+bool AnswerOpenMessageBox(int id, int answer) {
+  sim::Lock lk(sim::Mu());
+  for (auto& o : B().open) {
+    if (o->box.id != id) continue;
+    auto& b = o->box.buttons;
+    if (std::find(b.begin(), b.end(), answer) == b.end()) return false;
+    AnswerLocked(o, answer);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace bench

@@ -1,11 +1,14 @@
 // The simulated shell: programs started (recorded, never run), the tray, icons read
 // from a module's RT_GROUP_ICON / RT_ICON resources, and the item calls on controls.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <tuple>
 
 #include "bench_shell.h"
+#include "bench_view.h"
 #include "core.h"
+#include "gdi_internal.h"
 #include "dlg_internal.h"
 #include "res_internal.h"
 #include "shell_internal.h"
@@ -26,12 +29,15 @@ struct Icon {
   int height = 0;
   int bitCount = 0;
   bool owned = false;  // the caller's own copy: DestroyIcon frees it
+  std::vector<uint8_t> image;  // the RT_ICON bytes, for the bench's eyes
 };
 
 struct Tray {
   UINT flags = 0;
   UINT callback = 0;
   HICON icon = nullptr;
+  std::wstring tip;
+  uint64_t added = 0;  // the tray shows icons in the order they came
 };
 
 struct Shell {
@@ -39,6 +45,7 @@ struct Shell {
   std::map<HICON, Icon> icons;
   uintptr_t nextIcon = 0x70000;
   std::map<std::pair<HWND, UINT>, Tray> tray;
+  uint64_t trayAdds = 0;
   std::vector<std::string> started;
 };
 
@@ -66,6 +73,11 @@ void EnsureProgramIcons() {
 std::string Field(LPCWSTR s) { return s ? Narrow(s) : std::string(); }
 
 }  // namespace
+
+int IconResourceId(HICON icon) {
+  auto it = S().icons.find(icon);
+  return it == S().icons.end() ? 0 : it->second.id;
+}
 
 std::string IconLabel(HICON icon) {
   if (!icon) return "0";
@@ -177,6 +189,7 @@ HICON LoadIconSized(HMODULE instance, LPCWSTR name, int size, bool shared) {
   icon.height = (int32_t)U32(&image[8]) / 2;
   icon.bitCount = U16(&image[14]);
   icon.owned = !shared;
+  icon.image = std::move(image);
   HICON h = (HICON)s.nextIcon;
   s.nextIcon += 4;
   s.icons[h] = icon;
@@ -228,6 +241,7 @@ BOOL WINAPI Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
         break;
       }
       it = tray.emplace(key, Tray{}).first;
+      it->second.added = ++S().trayAdds;
       [[fallthrough]];
     case NIM_MODIFY:
       if (it == tray.end()) {
@@ -236,6 +250,10 @@ BOOL WINAPI Shell_NotifyIconW(DWORD message, PNOTIFYICONDATAW data) {
       }
       if (data->uFlags & NIF_MESSAGE) it->second.callback = data->uCallbackMessage;
       if (data->uFlags & NIF_ICON) it->second.icon = data->hIcon;
+      if (data->uFlags & NIF_TIP) {
+        const WCHAR* tip = data->szTip;
+        it->second.tip.assign(tip, std::find(tip, tip + 64, (WCHAR)0));  // unterminated: all 64
+      }
       it->second.flags |= data->uFlags & (NIF_MESSAGE | NIF_ICON | NIF_TIP);
       break;
     case NIM_DELETE:
@@ -293,6 +311,27 @@ TrayIcon GetTrayIcon(HWND hwnd, UINT id) {
   auto icon = S().icons.find(it->second.icon);
   t.iconId = icon == S().icons.end() ? 0 : icon->second.id;
   return t;
+}
+
+std::vector<TrayEntry> TrayIcons() {
+  Lock lk(Mu());
+  std::vector<std::pair<uint64_t, TrayEntry>> byAdd;
+  for (auto& [key, t] : S().tray)
+    byAdd.push_back({t.added, TrayEntry{key.first, key.second, t.icon, IconResourceId(t.icon), Narrow(t.tip.c_str())}});
+  std::sort(byAdd.begin(), byAdd.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<TrayEntry> out;
+  for (auto& e : byAdd) out.push_back(e.second);
+  return out;
+}
+
+Pixels IconPixels(HICON icon) {
+  Lock lk(Mu());
+  Pixels p;
+  auto it = S().icons.find(icon);
+  if (it == S().icons.end()) return p;
+  const std::vector<uint8_t>& image = it->second.image;
+  if (!DecodeIcon(image.data(), image.size(), &p.width, &p.height, &p.rgb)) p = Pixels{};
+  return p;
 }
 
 std::vector<std::string> StartedPrograms() {

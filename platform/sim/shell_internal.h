@@ -15,4 +15,7 @@ HWND ChildById(HWND parent, LONG_PTR id);
 // leaves loaded; otherwise a new handle that DestroyIcon frees. Lock held. shell.cpp.
 HICON LoadIconSized(HMODULE module, LPCWSTR name, int size, bool shared);
 
+// The resource id an icon was loaded from (0: none, or a string name). Lock held.
+int IconResourceId(HICON icon);
+
 }  // namespace sim

@@ -129,6 +129,22 @@ typedef LPCDLGTEMPLATEW LPCDLGTEMPLATE;
 #define TB_BOTTOM 7
 #define TB_ENDTRACK 8
 
+// ---- edit controls ------------------------------------------------------------------
+#define WM_GETTEXTLENGTH 0x000E
+#define MK_LBUTTON 0x0001
+#define ES_LEFT 0x0000L
+#define ES_MULTILINE 0x0004L
+#define ES_AUTOVSCROLL 0x0040L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_READONLY 0x0800L
+#define ES_WANTRETURN 0x1000L
+#define EM_GETSEL 0x00B0
+#define EM_SETSEL 0x00B1
+#define EM_REPLACESEL 0x00C2
+#define EN_SETFOCUS 0x0100
+#define EN_KILLFOCUS 0x0200
+#define EN_CHANGE 0x0300
+
 // The common controls are built in here; the call exists so that the same source
 // registers them on Windows.
 void WINAPI InitCommonControls(void);

@@ -271,6 +271,7 @@ void Forget(HWND hwnd) {
   if (u.foreground == hwnd) u.foreground = nullptr;
   u.order.erase(std::remove(u.order.begin(), u.order.end(), hwnd), u.order.end());
   u.windows.erase(hwnd);
+  ScreenChanged();
 }
 
 void CollectTree(HWND hwnd, std::vector<HWND>& out) {
@@ -405,6 +406,7 @@ bool ViewWindow(HWND hwnd, WindowView* out) {
   out->exStyle = w->exStyle;
   out->parent = w->parent;
   out->tid = w->tid;
+  out->id = w->id;
   RECT r = w->rect;
   bool visible = w->visible && !w->destroying;
   out->shown = visible;
@@ -440,6 +442,17 @@ std::vector<HWND> ChildrenOf(HWND parent) {
 }
 
 void PostInputTo(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) { PostInput(hwnd, msg, wp, lp); }
+
+bool SetWindowTitle(HWND hwnd, const std::wstring& text) {
+  WindowRec* w = Win(hwnd);
+  if (!w) return false;
+  w->title = text;
+  if (!w->parent) RetitleWindow(hwnd, w->cls->name, w->title);
+  ScreenChanged();
+  return true;
+}
+
+bool ProcessSentMessage(Lock& lk) { return ProcessOneSent(lk, Self()); }
 
 void ThreadExiting(ThreadRec* t) {
   User& u = U();
@@ -539,6 +552,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
   u.windows[hwnd] = w;
   u.order.push_back(hwnd);
   if (WindowRec* p = Win(w->parent)) p->children.push_back(hwnd);
+  ScreenChanged();
 
   CREATESTRUCTW cs{param, inst, menu, parent, height, width, y, x, (LONG)style, windowName, className, exStyle};
   LRESULT r = CallProc(lk, hwnd, WM_CREATE, 0, (LPARAM)&cs);
@@ -574,6 +588,7 @@ BOOL WINAPI DestroyWindow(HWND hwnd) {
     }
     if (U().foreground == h) U().foreground = nullptr;
   }
+  ScreenChanged();
   // WM_DESTROY goes to the window first, then to each child; WM_NCDESTROY the other way.
   for (HWND h : tree)
     if (Win(h)) CallProc(lk, h, WM_DESTROY, 0, 0);
@@ -591,6 +606,7 @@ LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (!w || wp > ICON_BIG) return 0;
       HICON old = w->icons[wp];
       w->icons[wp] = (HICON)lp;
+      ScreenChanged();
       return (LRESULT)old;
     }
     case WM_GETICON: {
@@ -617,6 +633,16 @@ LRESULT WINAPI DefWindowProcW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       DestroyWindow(hwnd);
       return 0;
+    // The title is the window's text, as Windows keeps it.
+    case WM_SETTEXT:
+      return SetWindowTextW(hwnd, (LPCWSTR)lp);
+    case WM_GETTEXT:
+      return GetWindowTextW(hwnd, (LPWSTR)lp, (int)wp);
+    case WM_GETTEXTLENGTH: {
+      Lock lk(Mu());
+      WindowRec* w = Win(hwnd);
+      return w ? (LRESULT)w->title.size() : 0;
+    }
     default:
       return 0;
   }
@@ -681,6 +707,7 @@ BOOL WINAPI EnableWindow(HWND hwnd, BOOL enable) {
       if (t == Self()) CallProc(lk, old, WM_KILLFOCUS, 0, 0);
     }
   }
+  ScreenChanged();
   SendOrNotify(lk, hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
   return wasDisabled;
 }
@@ -700,6 +727,7 @@ BOOL WINAPI ShowWindow(HWND hwnd, int cmd) {
   }
   BOOL was = w->visible;
   w->visible = cmd != SW_HIDE;
+  if (w->visible != (was != 0)) ScreenChanged();
   if (w->visible && !was) {
     w->needsPaint = true;
     w->needsErase = true;
@@ -745,6 +773,7 @@ BOOL WINAPI SetForegroundWindow(HWND hwnd) {
   if (WindowRec* w = Win(hwnd))
     if (ThreadRec* t = FindThread(w->tid)) t->focus = hwnd;
   HWND old = u.foreground;
+  ScreenChanged();  // the focus may have moved even when the foreground stays
   if (old == top) return TRUE;
   u.foreground = top;
   if (Win(old)) SendOrNotify(lk, old, WM_ACTIVATE, WA_INACTIVE, (LPARAM)top);
@@ -774,6 +803,7 @@ HWND WINAPI SetFocus(HWND hwnd) {
   }
   if (old == hwnd) return old;
   self->focus = hwnd;
+  ScreenChanged();
   if (Win(old)) CallProc(lk, old, WM_KILLFOCUS, (WPARAM)hwnd, 0);
   if (Win(hwnd)) CallProc(lk, hwnd, WM_SETFOCUS, (WPARAM)old, 0);
   return old;
@@ -800,6 +830,7 @@ BOOL WINAPI MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL) {
   w->rect = RECT{x, y, x + width, y + height};
   w->needsPaint = true;
   w->needsErase = true;
+  ScreenChanged();
   if (w->tid == Self()->id) CallProc(lk, hwnd, WM_SIZE, 0, MAKELPARAM(width, height));
   return TRUE;
 }
@@ -842,6 +873,8 @@ BOOL WINAPI SetWindowTextW(HWND hwnd, LPCWSTR text) {
   }
   w->title = text ? text : L"";
   if (!w->parent) RetitleWindow(hwnd, w->cls->name, w->title);
+  ControlTextSet(hwnd);
+  ScreenChanged();
   return TRUE;
 }
 
@@ -914,7 +947,7 @@ LONG_PTR WINAPI SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value) {
   switch (index) {
     case GWLP_WNDPROC: old = (LONG_PTR)w->proc; w->proc = (WNDPROC)value; return old;
     case GWLP_ID: old = w->id; w->id = value; return old;
-    case GWL_STYLE: old = (LONG)w->style; w->style = (DWORD)value; return old;
+    case GWL_STYLE: old = (LONG)w->style; w->style = (DWORD)value; ScreenChanged(); return old;
     case GWL_EXSTYLE: old = (LONG)w->exStyle; w->exStyle = (DWORD)value; return old;
     default: old = w->longs[index]; w->longs[index] = value; return old;
   }
