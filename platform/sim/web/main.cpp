@@ -1,0 +1,197 @@
+// brindle-web: the real brindle program on the simulated handheld with the real clock,
+// a notes program to type into, and the handheld served as a page on 127.0.0.1.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/sim/bench.h"
+#include "platform/sim/bench_comm.h"
+#include "platform/sim/bench_modules.h"
+#include "platform/sim/bench_registry.h"
+#include "platform/sim/bench_ui.h"
+#include "platform/sim/bench_view.h"
+#include "platform/sim/web/api.h"
+#include "platform/sim/web/notes.h"
+#include "platform/sim/web/server.h"
+
+extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
+
+namespace {
+
+const char* const kLanguages[] = {"USA", "FRA", "GER", "ESP", "PTB", "ITA"};
+
+void Usage(FILE* to) {
+  fprintf(to,
+          "usage: brindle-web [--port N] [--lang CODE] [--tty DEVICE] [--registry FILE] [--trace]\n"
+          "  --port N         listen on 127.0.0.1:N (default 8240; 0: any free port)\n"
+          "  --lang CODE      the national build: USA (default), FRA, GER, ESP, PTB, ITA\n"
+          "  --tty DEVICE     key bytes from a real serial device instead of the page's keyboard\n"
+          "  --registry FILE  the registry, a REGEDIT4 file (default web-registry.reg beside the program)\n"
+          "  --trace          also print the trace on stderr\n");
+}
+
+std::mutex endMu;
+std::condition_variable endCv;
+bool endWanted = false;
+
+// Ctrl-C: the program's windows are closed as a user closes them and the page is left;
+// a second signal ends the process at once.
+void EndOnSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before any other thread exists: all inherit it
+  std::thread([set] {
+    int sig = 0;
+    sigwait(&set, &sig);
+    {
+      std::lock_guard<std::mutex> g(endMu);
+      endWanted = true;
+    }
+    endCv.notify_all();
+    // Nobody is left to answer: open boxes take their default button.
+    bench::HoldMessageBoxes(false);
+    for (const bench::TopLevelWindow& w : bench::TopLevelWindows())
+      if (w.hwnd != web::NotesWindow()) PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
+    sigwait(&set, &sig);
+    _exit(128 + sig);
+  }).detach();
+}
+
+std::string ExeDir() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  buf[n] = 0;
+  std::string s = buf;
+  return s.substr(0, s.rfind('/'));
+}
+
+// Waits (real time, on the screen's changes) until `done` holds or `ms` pass.
+template <class Pred>
+bool WaitFor(Pred done, int ms) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  uint64_t seen = bench::ScreenChanges();
+  while (!done()) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    seen = bench::WaitScreenChange(seen, (int)left.count());
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string tty, registry, language = "USA";
+  int port = 8240;
+  bool trace = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool hasValue = i + 1 < argc && argv[i + 1][0];
+    if (arg == "--help") {
+      Usage(stdout);
+      return 0;
+    } else if (arg == "--trace") {
+      trace = true;
+    } else if (arg == "--port" && hasValue) {
+      char* end = nullptr;
+      long p = strtol(argv[++i], &end, 10);
+      if (*end || p < 0 || p > 65535) {
+        fprintf(stderr, "brindle-web: --port %s: not a port number\n", argv[i]);
+        return 2;
+      }
+      port = (int)p;
+    } else if ((arg == "--tty" || arg == "--registry" || arg == "--lang") && hasValue) {
+      (arg == "--tty" ? tty : arg == "--lang" ? language : registry) = argv[++i];
+    } else {
+      fprintf(stderr, "brindle-web: %s: %s\n", arg.c_str(),
+              arg == "--tty" || arg == "--registry" || arg == "--lang" || arg == "--port" ? "needs an argument"
+                                                                                          : "unknown option");
+      Usage(stderr);
+      return 2;
+    }
+  }
+  std::string dir = ExeDir();
+  bool known = false;
+  for (const char* l : kLanguages) known = known || language == l;
+  if (!known) {
+    fprintf(stderr, "brindle-web: --lang %s: the national builds are USA, FRA, GER, ESP, PTB and ITA\n",
+            language.c_str());
+    return 2;
+  }
+  if (language != "USA") {
+    std::string lib = dir + "/national/" + language + "/brindleres.dll";
+    if (access(lib.c_str(), R_OK) != 0) {
+      fprintf(stderr, "brindle-web: %s is missing: build the target brindleres_national\n", lib.c_str());
+      return 2;
+    }
+    bench::PlaceLibrary("brindleres.dll", lib);
+  }
+  if (registry.empty()) registry = dir + "/web-registry.reg";
+
+  EndOnSignals();
+  bench::UseRealClock(true);
+  bench::KeepTrace(false);  // the page keeps the last lines; days of typing must not fill memory
+  auto start = std::chrono::steady_clock::now();
+  bench::SetTraceSink([trace, start](const std::string& line) {
+    // Seconds since start, so the pane shows delays and rates as well as the order.
+    char stamp[32];
+    snprintf(stamp, sizeof stamp, "[%9.3f] ",
+             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    web::AppendTrace(stamp + line);
+    if (trace) fprintf(stderr, "%s%s\n", stamp, line.c_str());
+  });
+  bench::HoldMessageBoxes(true);  // a box waits for the person at the page
+  if (!tty.empty()) bench::UseComPath(tty);
+  std::string error;
+  if (!bench::UseRegistryFile(registry, &error)) {
+    fprintf(stderr, "brindle-web: the registry cannot be read: %s\n", error.c_str());
+    return 2;
+  }
+  web::Configure(web::Setup{tty, language, registry});
+
+  int bound = web::StartServer(port, &error);
+  if (!bound) {
+    fprintf(stderr, "brindle-web: %s\n", error.c_str());
+    return 2;
+  }
+  printf("brindle-web: the handheld is at http://127.0.0.1:%d/  (Ctrl-C ends it)\n", bound);
+  fflush(stdout);
+
+  // Notes first, then the program; once the program has brought its page to the front
+  // (its last step in starting), notes comes forward, so typing goes into the text.
+  if (!web::StartNotes() || !WaitFor([] { return web::NotesEdit() != nullptr; }, 5000))
+    fprintf(stderr, "brindle-web: the notes program did not start\n");
+  std::thread([] {
+    auto programInFront = [] {
+      HWND main = FindWindowW(L"BrindleMain", nullptr);
+      return main && GetForegroundWindow() == main;
+    };
+    if (WaitFor(programInFront, 10000) && web::NotesWindow())
+      SetForegroundWindow(web::NotesWindow());
+  }).detach();
+
+  static WCHAR commandLine[] = L"";
+  int rc = wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOWNORMAL);
+  web::NoteProgramEnded(rc);
+  fprintf(stderr, "brindle-web: brindle ended with %d; the page stays until Ctrl-C\n", rc);
+  std::unique_lock<std::mutex> lk(endMu);
+  endCv.wait(lk, [] { return endWanted; });
+  lk.unlock();
+  fflush(nullptr);
+  // The notes thread and the open pages' feeds are still in their waits: a graceful
+  // stop of the server would wait out each feed's 15-second wait.
+  _exit(rc);
+}
