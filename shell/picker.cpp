@@ -1,7 +1,6 @@
 #include "shell/picker.h"
 
 #include <cstring>
-#include <cwchar>
 
 #include "engine/inject.h"
 #include "engine/state.h"
@@ -15,6 +14,10 @@ std::atomic<uint32_t> PickerStop{0};
 static std::atomic<uint32_t> PickerOpenings{0};
 // The window to give the foreground back to, kept across openings that follow each other.
 static std::atomic<HWND> PickerReturnTo{nullptr};
+// Openings whose thread has not ended. The first of a run of overlapping openings notes
+// the window in front: a later one cannot tell from the foreground, which a superseded
+// picker may have taken down with its window, leaving none.
+static std::atomic<uint32_t> PickersLive{0};
 
 // The character picked in the current opening, 0 for none.
 static std::atomic<uint16_t> PickerResult{0};
@@ -76,10 +79,14 @@ void DrawPickerBitmap(HWND hwnd, WORD id) {
 
 void OpenPicker() {
   PickerStop = 0;
+  if (PickersLive++ == 0) PickerReturnTo = GetForegroundWindow();
   uint32_t opening = ++PickerOpenings;
   HANDLE thread = CreateThread(nullptr, 0, PickerThread, reinterpret_cast<LPVOID>(static_cast<uintptr_t>(opening)),
                                0, nullptr);
-  if (thread) CloseHandle(thread);
+  if (thread)
+    CloseHandle(thread);
+  else
+    --PickersLive;
 }
 
 void ClosePicker() { PickerStop = 1; }
@@ -113,26 +120,18 @@ LRESULT CALLBACK PickerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
   }
 }
 
-static bool IsPickerWindow(HWND hwnd, const WCHAR* className) {
-  WCHAR cls[RES_STRING_MAX] = {0};
-  return hwnd && *className && GetClassNameW(hwnd, cls, RES_STRING_MAX) > 0 && wcscmp(cls, className) == 0;
-}
-
 DWORD WINAPI PickerThread(LPVOID param) {
   uint32_t opening = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(param));
   // Opened and closed again before this thread ran: a later opening shows the picker.
-  if (PickerOpenings != opening) return 0;
+  if (PickerOpenings != opening) {
+    --PickersLive;
+    return 0;
+  }
   PickerResult = 0;
   WCHAR className[RES_STRING_MAX] = {0};
   WCHAR title[RES_STRING_MAX] = {0};
   LoadStringW(hResDll, IDS_PICKER_CLASS, className, RES_STRING_MAX);
   LoadStringW(hResDll, IDS_PICKER_TITLE, title, RES_STRING_MAX);
-  // Opened over an earlier picker: the foreground goes back to where that one came from.
-  HWND previous = GetForegroundWindow();
-  if (IsPickerWindow(previous, className))
-    previous = PickerReturnTo;
-  else
-    PickerReturnTo = previous;
   WNDCLASSW wc;
   memset(&wc, 0, sizeof wc);
   wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -164,8 +163,10 @@ DWORD WINAPI PickerThread(LPVOID param) {
   DestroyWindow(window);
   if (PickerOpenings == opening) {
     PickerOpen = 0;
-    SetForegroundWindow(previous);
+    SetForegroundWindow(PickerReturnTo);
   }
+  // After the foreground is back: an opening that then finds none live notes that window.
+  --PickersLive;
 
   if (PickerResult == 0) return 0;
   PendingAccent = 0;
