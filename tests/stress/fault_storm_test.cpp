@@ -20,60 +20,7 @@ namespace {
 
 using shelltest::Lines;
 
-class FaultStormTest : public shelltest::ShellTest {
- protected:
-  void SetUp() override {
-    ShellTest::SetUp();
-    desk_.Open();
-    handles_ = bench::OpenHandles();
-    gdi_ = bench::LiveGdiObjects();
-  }
-  void TearDown() override {
-    desk_.Close();
-    ShellTest::TearDown();
-  }
-  // The driver's threads: all but the user-interface thread and the desk's.
-  static int DriverThreads() { return bench::LiveThreads() - 2; }
-  // The user starts the driver, then goes back to typing into the desk.
-  void StartTyping() {
-    Start();
-    SetForegroundWindow(desk_.window());
-    bench::Settle();
-  }
-  void StickyKeysOn() {
-    SetForegroundWindow(hMainWnd);
-    bench::Settle();
-    bench::ToggleCheckBox(hSettingsDlg, IDC_STICKY_SHIFT);
-    bench::ToggleCheckBox(hSettingsDlg, IDC_STICKY_FN);
-    bench::Settle();
-    ASSERT_EQ(PrefShift, 1u);
-    ASSERT_EQ(PrefFn, 1u);
-  }
-
-  // The driver stopped by the user after a storm: nothing of it is left.
-  void ExpectNothingLeftAfterStop() {
-    if (DriverState != DRIVER_STOPPED) Stop();
-    EXPECT_EQ(DriverState, DRIVER_STOPPED);
-    EXPECT_EQ(DriverThreads(), 0);
-    EXPECT_EQ(bench::PortOpenCount(), 0);
-    EXPECT_EQ(bench::AsicMappedCount(), 0);
-    EXPECT_EQ(bench::PowerState(), bench::Power::Off);
-    EXPECT_EQ(KeysDown(), "");
-    EXPECT_EQ(bench::OpenHandles(), handles_);
-    EXPECT_EQ(bench::LiveGdiObjects(), gdi_);
-    EXPECT_EQ(bench::OpenWindowDCs(), 0);
-    // No timer of the driver's still runs: twice the watchdog's time passes unseen.
-    TimerTicks();
-    bench::ClearTrace();
-    bench::Advance(1300000);
-    EXPECT_EQ(TimerTicks(), std::vector<unsigned>{});
-    EXPECT_EQ(bench::Trace({"CreateFile", "SetTimer", "keybd_event"}), Lines{});
-  }
-
-  int handles_ = 0;
-  int gdi_ = 0;
-  Desk desk_;
-};
+using FaultStormTest = StormTest;
 
 // ---- the terminal vanishing and coming back --------------------------------------------
 
