@@ -4,7 +4,8 @@
 //
 //   idle:  one byte at a time, the next written only after a gap once the last was typed;
 //   load:  the whole stream written as fast as the terminal takes it, while other
-//          processes keep every core busy;
+//          processes keep every core busy (the writer outruns the reader, so this is
+//          mostly the time a byte waits behind the ones before it);
 //   paced: the stream at the keyboard's own 9600 baud (one byte per 1.04 ms), under the
 //          same CPU load.
 //
@@ -98,6 +99,7 @@ struct Figures {
   size_t n = 0;
   size_t wrong = 0;  // events whose key or direction is not their byte's
   double p50 = 0, p99 = 0, max = 0;
+  double perSecond = 0;  // bytes typed a second, from the first write to the last event
 };
 
 // Nearest-rank percentile of sorted values.
@@ -126,6 +128,10 @@ static Figures Measure(const std::vector<int64_t>& written, size_t first) {
   f.p50 = Percentile(us, 0.50);
   f.p99 = Percentile(us, 0.99);
   f.max = us.empty() ? 0 : us.back();
+  if (f.n > 0) {
+    int64_t span = Events[first + f.n - 1].at - written[0];
+    if (span > 0) f.perSecond = static_cast<double>(f.n) * 1e9 / static_cast<double>(span);
+  }
   return f;
 }
 
@@ -234,8 +240,8 @@ static bool ExitProgram(HANDLE program) {
 }
 
 static void Print(const char* name, const Figures& f, size_t asked) {
-  printf("%s: bytes=%zu typed=%zu wrong=%zu p50_us=%.1f p99_us=%.1f max_us=%.1f\n", name, asked, f.n,
-         f.wrong, f.p50, f.p99, f.max);
+  printf("%s: bytes=%zu typed=%zu wrong=%zu p50_us=%.1f p99_us=%.1f max_us=%.1f bytes_per_s=%.0f\n", name,
+         asked, f.n, f.wrong, f.p50, f.p99, f.max, f.perSecond);
 }
 
 int main(int argc, char** argv) {
