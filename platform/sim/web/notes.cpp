@@ -54,8 +54,9 @@ DWORD WINAPI NotesThread(LPVOID) {
   wc.lpszClassName = L"Notes";
   wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
   if (!RegisterClassW(&wc)) return 1;
-  // The work area: below the 26-pixel taskbar, above the 26-pixel menu bar.
-  HWND hwnd = CreateWindowExW(0, L"Notes", L"Notes", WS_VISIBLE, 0, 26, 240, 268, nullptr, nullptr, nullptr, nullptr);
+  // Below the 26-pixel taskbar down to the screen's foot: notes has no menu bar, and
+  // in front it covers the one of the program behind it.
+  HWND hwnd = CreateWindowExW(0, L"Notes", L"Notes", WS_VISIBLE, 0, 26, 240, 294, nullptr, nullptr, nullptr, nullptr);
   if (!hwnd) return 1;
   notesWindow = hwnd;
   SetForegroundWindow(hwnd);

@@ -133,10 +133,10 @@ function drawControl(ctl, origin, parent) {
   return e;
 }
 
-function drawMenuBar(bar) {
+function drawMenuBar(bar, z) {
   const e = el('div', 'bar', screen);
   place(e, bar.rect, [0, 0]);
-  e.style.zIndex = 8000;
+  e.style.zIndex = z;
   for (const b of bar.buttons) {
     const be = el('span', 'button' + (b.enabled ? '' : ' disabled'), e);
     be.textContent = b.text.replace(/&(.)/g, '$1');
@@ -255,8 +255,9 @@ function render() {
       }
     };
     drawUnder(win.hwnd);
+    // A menu bar lies just above its owner: a window in front of the owner covers it.
+    for (const bar of state.menubars) if (bar.visible && bar.owner === win.hwnd) drawMenuBar(bar, z++);
   }
-  for (const bar of state.menubars) if (bar.visible) drawMenuBar(bar);
   drawTaskbar();
   drawBoxes();
   if (state.program.ended) {
