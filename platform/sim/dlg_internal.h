@@ -10,6 +10,8 @@
 
 namespace sim {
 
+struct ThreadRec;
+
 // A window as the user and the dialog manager see it. Lock held for all calls here.
 struct WindowView {
   HWND hwnd = nullptr;
@@ -37,6 +39,9 @@ void PostInputTo(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 // Process one message another thread sent to the calling thread; false when none
 // waits. Lock held (released while the window procedure runs).
 bool ProcessSentMessage(std::unique_lock<std::mutex>& lk);
+// Something for GetMessageW in the thread's queue (sent, posted, input, paint, timer,
+// quit). Lock held.
+bool MessageWaiting(ThreadRec* t);
 
 // The classes every handheld has ("Button", "Static", "msctls_trackbar32", "Dialog"),
 // by lower-case name; the window manager asks when a class is not registered.

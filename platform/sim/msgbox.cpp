@@ -105,6 +105,37 @@ std::string Latin1(const char* s) {
   return sim::Narrow(w.c_str());
 }
 
+// As a real box's own message loop: the thread's other windows go on getting their
+// messages (timers, posts, sends) until the box is answered. After WM_QUIT only sent
+// messages are handled, and the quit is posted again for the loop outside. Lock held.
+void ModalLoop(sim::Lock& lk, const std::shared_ptr<Open>& o) {
+  sim::ThreadRec* self = sim::Self();
+  bool quit = false;
+  while (!o->answer) {
+    if (quit) {
+      if (!sim::ProcessSentMessage(lk))
+        sim::Block(lk, [&] { return o->answer != 0 || !self->sent.empty(); });
+      continue;
+    }
+    if (!sim::MessageWaiting(self)) {
+      sim::Block(lk, [&] { return o->answer != 0 || sim::MessageWaiting(self); });
+      continue;
+    }
+    lk.unlock();
+    MSG m;
+    if (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (m.message == WM_QUIT) {
+        quit = true;
+        PostQuitMessage((int)m.wParam);
+      } else {
+        TranslateMessage(&m);
+        DispatchMessageW(&m);
+      }
+    }
+    lk.lock();
+  }
+}
+
 int Show(HWND owner, const std::string& text, const std::string& caption, UINT type, bool ansi) {
   sim::Lock lk(sim::Mu());
   int answer = DefaultAnswer(type);
@@ -117,11 +148,15 @@ int Show(HWND owner, const std::string& text, const std::string& caption, UINT t
     o->waiter = sim::Self();
     B().open.push_back(o);
     sim::Record("MessageBox(" + text + ", " + caption + ", " + sim::Hex(type) + ")");
-    // Like the modal loop of a real box: messages other threads send still get answered.
-    for (;;) {
-      sim::Block(lk, [&] { return o->answer != 0 || !sim::Self()->sent.empty(); });
-      if (o->answer) break;
-      sim::ProcessSentMessage(lk);
+    // The owner takes no input while its box is up.
+    lk.unlock();
+    bool disabled = owner && IsWindowEnabled(owner) && !EnableWindow(owner, FALSE);
+    lk.lock();
+    ModalLoop(lk, o);
+    if (disabled) {
+      lk.unlock();
+      EnableWindow(owner, TRUE);
+      lk.lock();
     }
     if (!o->dropped) B().shown.push_back(bench::ShownBox{owner, text, caption, type, o->answer, ansi, false});
     return o->answer;

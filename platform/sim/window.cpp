@@ -454,6 +454,8 @@ bool SetWindowTitle(HWND hwnd, const std::wstring& text) {
 
 bool ProcessSentMessage(Lock& lk) { return ProcessOneSent(lk, Self()); }
 
+bool MessageWaiting(ThreadRec* t) { return Pending(t, nullptr, 0, 0); }
+
 void ThreadExiting(ThreadRec* t) {
   User& u = U();
   std::vector<HWND> mine;

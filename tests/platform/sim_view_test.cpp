@@ -20,6 +20,8 @@ enum { kNotes = 1, kLine = 2, kTrack = 3 };
 
 struct Seen {
   std::mutex mu;
+  int ticks = 0;
+  int boxAnswer = 0;
   std::vector<std::pair<int, int>> commands;  // id, code
   std::vector<std::pair<int, int>> scrolls;   // code, pos
 };
@@ -47,6 +49,17 @@ LRESULT CALLBACK NotesProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_HSCROLL: {
       std::lock_guard<std::mutex> g(gSeen->mu);
       gSeen->scrolls.push_back({LOWORD(wp), HIWORD(wp)});
+      return 0;
+    }
+    case WM_TIMER: {
+      std::lock_guard<std::mutex> g(gSeen->mu);
+      ++gSeen->ticks;
+      return 0;
+    }
+    case WM_APP: {
+      int r = MessageBoxW(hwnd, L"Discard the note?", L"Notes", MB_OKCANCEL);
+      std::lock_guard<std::mutex> g(gSeen->mu);
+      gSeen->boxAnswer = r;
       return 0;
     }
     case WM_DESTROY: PostQuitMessage(0); return 0;
@@ -79,6 +92,7 @@ class SimView : public ::testing::Test {
     ASSERT_NE(gMain, nullptr);
   }
   void TearDown() override {
+    bench::HoldMessageBoxes(false);  // a box left open would keep the program from closing
     PostMessageW(gMain, WM_CLOSE, 0, 0);
     bench::Settle();
     WaitForSingleObject(thread_, INFINITE);
@@ -286,6 +300,32 @@ TEST_F(SimView, ScreenChangesCountAndWakeTheWaiter) {
   viewer.join();
   EXPECT_GT(woke, shown);
   DestroyWindow(other);
+}
+
+TEST_F(SimView, WhileItsBoxIsOpenTheProgramsTimersRunAndItsWindowTakesNoTaps) {
+  bench::HoldMessageBoxes(true);
+  SetTimer(gMain, 7, 100, nullptr);
+  PostMessageW(gMain, WM_APP, 0, 0);
+  bench::Settle();
+  std::vector<bench::OpenBox> open = bench::OpenMessageBoxes();
+  ASSERT_EQ(open.size(), 1u);
+  EXPECT_EQ(open[0].owner, gMain);
+  EXPECT_EQ(open[0].buttons, (std::vector<int>{IDOK, IDCANCEL}));
+  EXPECT_FALSE(bench::IsEnabled(gMain));
+  bench::ChildView notes = Child(kNotes);
+  EXPECT_EQ(bench::Tap(notes.rect.left + 5, notes.rect.top + 5), nullptr);
+  bench::Advance(250);
+  {
+    std::lock_guard<std::mutex> g(seen_.mu);
+    EXPECT_EQ(seen_.ticks, 2);
+    EXPECT_EQ(seen_.boxAnswer, 0);
+  }
+  EXPECT_TRUE(bench::AnswerOpenMessageBox(open[0].id, IDCANCEL));
+  bench::Settle();
+  std::lock_guard<std::mutex> g(seen_.mu);
+  EXPECT_EQ(seen_.boxAnswer, IDCANCEL);
+  EXPECT_TRUE(bench::IsEnabled(gMain));
+  KillTimer(gMain, 7);
 }
 
 DWORD WINAPI AskSave(LPVOID) {
