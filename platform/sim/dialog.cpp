@@ -5,6 +5,7 @@
 
 #include "core.h"
 #include "dlg_internal.h"
+#include "res_internal.h"
 #include "shell_internal.h"
 
 namespace sim {
@@ -43,9 +44,19 @@ int MulDiv(int a, int b, int c) {
 
 // ---- reading a template -----------------------------------------------------------
 
+// A template carries no size of its own. One inside a module's resources is read no
+// further than that resource: a damaged library gives a refused dialog, not a read past
+// the file. Elsewhere (the caller's own memory) end is null and nothing bounds it.
 struct Reader {
   const uint8_t* p;
+  const uint8_t* end = nullptr;
+  bool bad = false;
+  bool Has(size_t n) {
+    if (end && (p > end || (size_t)(end - p) < n)) bad = true;
+    return !bad;
+  }
   WORD Word() {
+    if (!Has(2)) return 0;
     WORD w = (WORD)(p[0] | p[1] << 8);
     p += 2;
     return w;
@@ -64,6 +75,7 @@ struct Reader {
   void NameOrOrdinal(std::wstring* name, WORD* ordinal) {
     *ordinal = 0;
     name->clear();
+    if (!Has(2)) return;
     WORD first = (WORD)(p[0] | p[1] << 8);
     if (first == 0) {
       p += 2;
@@ -73,6 +85,9 @@ struct Reader {
     } else {
       *name = Text();
     }
+  }
+  void Skip(size_t n) {
+    if (Has(n)) p += n;
   }
   void AlignDword() { p = (const uint8_t*)(((uintptr_t)p + 3) & ~(uintptr_t)3); }
 };
@@ -97,6 +112,7 @@ const WCHAR* const kPredefined[] = {L"Button", L"Edit", L"Static", L"ListBox", L
 
 bool Parse(LPCDLGTEMPLATEW tmpl, Template* t) {
   Reader r{(const uint8_t*)tmpl};
+  ResourceEnd(tmpl, &r.end);
   t->style = r.Dword();
   t->exStyle = r.Dword();
   // A DLGTEMPLATEEX starts with version 1 and 0xFFFF: this manager reads the plain form only.
@@ -110,7 +126,7 @@ bool Parse(LPCDLGTEMPLATEW tmpl, Template* t) {
   WORD ordinal;
   r.NameOrOrdinal(&menu, &ordinal);
   r.NameOrOrdinal(&t->cls, &ordinal);
-  if (ordinal) return false;  // a class atom: none are known here
+  if (r.bad || ordinal) return false;  // a class atom: none are known here
   t->title = r.Text();
   if (t->style & DS_SETFONT) {
     t->points = r.Word();
@@ -133,10 +149,11 @@ bool Parse(LPCDLGTEMPLATEW tmpl, Template* t) {
     }
     r.NameOrOrdinal(&it.title, &it.titleOrdinal);
     WORD extra = r.Word();
-    r.p += extra;
+    r.Skip(extra);
+    if (r.bad) return false;
     t->items.push_back(it);
   }
-  return true;
+  return !r.bad;
 }
 
 // Base units of a dialog font: a character cell as tall as the font's pixel height

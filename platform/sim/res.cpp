@@ -592,6 +592,26 @@ bool ResourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name, std::vector<uint8
   return true;
 }
 
+bool ResourceEnd(const void* p, const uint8_t** end) {
+  const uint8_t* at = static_cast<const uint8_t*>(p);
+  auto within = [at, end](const ImagePtr& img) {
+    if (!img || img->bytes.empty() || at < img->bytes.data() || at >= img->bytes.data() + img->bytes.size())
+      return false;
+    const uint8_t* base = img->bytes.data();
+    *end = base + img->bytes.size();  // in the file but in no resource: the file bounds it
+    for (const pe::Entry& e : img->entries)
+      if (at >= base + e.offset && at < base + e.offset + e.size) *end = base + e.offset + e.size;
+    return true;
+  };
+  std::lock_guard<std::mutex> lk(ResMu());
+  if (within(programImage)) return true;
+  for (const ImagePtr& img : retiredProgramImages)
+    if (within(img)) return true;
+  for (const auto& m : Modules())
+    if (within(m.second.img)) return true;
+  return false;
+}
+
 bool SetProgramResources(LPCWSTR file) {
   ImagePtr img;
   if (file != nullptr) {

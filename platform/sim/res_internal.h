@@ -18,6 +18,11 @@ bool ResourceData(HMODULE module, LPCWSTR type, LPCWSTR name, const uint8_t** da
 // The same, copied.
 bool ResourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name, std::vector<uint8_t>* out);
 
+// The end of the resource whose bytes hold `p`, for readers of structures that carry no
+// size of their own (dialog templates). False when p lies in no module's file: memory
+// of the caller's own, which is the caller's to get right, as on Windows.
+bool ResourceEnd(const void* p, const uint8_t** end);
+
 // The program's own module (GetModuleHandleW(nullptr)). It has no resources until a
 // PE file is given here; the file is found as LoadLibraryW finds it. nullptr drops
 // them again. False (with the last error) when the file cannot be used; what was set

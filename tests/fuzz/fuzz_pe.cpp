@@ -1,6 +1,8 @@
 // Fuzz target: any file given to LoadLibraryW on the simulated handheld, then every
-// resource call the program makes on it. Each byte of each resource handed out is
-// read, so a view reaching past the file is caught by AddressSanitizer.
+// resource call the program makes on it: strings, raw resources, icons, dialogs from
+// their templates (modeless and modal), the menu bar and bitmaps. Each byte of each
+// resource handed out is read, so a view reaching past the file is caught by
+// AddressSanitizer, and whatever was made is gone again afterwards.
 #include <unistd.h>
 
 #include <cstddef>
@@ -12,6 +14,9 @@
 
 #include "platform/platform.h"
 #include "platform/sim/bench.h"
+#include "platform/sim/bench_gdi.h"
+#include "platform/sim/bench_shell.h"
+#include "platform/sim/bench_ui.h"
 #include "platform/sim/res_internal.h"
 
 namespace {
@@ -80,6 +85,79 @@ void Icons(HMODULE h) {
   LoadIconW(h, L"BRINDLE");
 }
 
+// The dialogs the program makes from its templates, and ids around them.
+const WORD kDialogIds[] = {1, 101, 104, 105, 0xFFFF};
+
+INT_PTR CALLBACK ModelessProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+INT_PTR CALLBACK ModalProc(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+  if (msg == WM_INITDIALOG) {
+    EndDialog(hwnd, 7);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+void Dialogs(HMODULE h, HWND owner) {
+  for (WORD id : kDialogIds) {
+    HRSRC r = FindResourceW(h, MAKEINTRESOURCEW(id), RT_DIALOG);
+    if (r == nullptr) continue;
+    LPCDLGTEMPLATEW tmpl = static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(h, r)));
+    if (tmpl == nullptr) continue;
+    // As the settings page is made: a child of the program's window.
+    HWND page = CreateDialogIndirectParamW(h, tmpl, owner, ModelessProc, 0);
+    if (page != nullptr) {
+      WCHAR text[64];
+      GetWindowTextW(page, text, 64);
+      DestroyWindow(page);
+    }
+    // As the About box is shown: modal over it.
+    INT_PTR result = DialogBoxIndirectParamW(h, tmpl, owner, ModalProc, 0);
+    if (result != 7 && result != -1 && result != 0) Trip("a modal dialog returned what it was not ended with", id, static_cast<unsigned>(result));
+  }
+}
+
+void MenuBar(HMODULE h, HWND owner) {
+  const UINT ids[] = {131, 132, 133, 134, 135, 136, 138, 1};
+  for (UINT id : ids) {
+    SHMENUBARINFO info = {};
+    info.cbSize = sizeof info;
+    info.hwndParent = owner;
+    info.nToolBarId = id;
+    info.hInstRes = h;
+    if (!SHCreateMenuBar(&info)) continue;
+    bench::MenuBar bar = bench::GetMenuBar(owner);
+    if (!bar.present) Trip("a menu bar made is not there", id);
+    size_t texts = 0;
+    for (const bench::MenuButton& b : bar.buttons) {
+      texts += b.text.size();
+      for (const bench::MenuItem& item : b.items) texts += item.text.size() + item.items.size();
+    }
+    sink = static_cast<uint8_t>(texts);
+    DestroyWindow(info.hwndMB);
+  }
+}
+
+void Bitmaps(HMODULE h) {
+  const WORD ids[] = {148, 149, 150, 301, 302, 303, 304, 305, 306, 401, 402, 403, 404, 405, 406, 407,
+                      408, 409, 410, 411, 412, 1};
+  for (WORD id : ids) {
+    HBITMAP b = LoadBitmapW(h, MAKEINTRESOURCEW(id));
+    if (b == nullptr) continue;
+    BITMAP info = {};
+    if (GetObjectW(b, sizeof info, &info) != sizeof info) Trip("a loaded bitmap has no size", id);
+    // Drawn as the picker draws it.
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(mem, b);
+    BitBlt(screen, 0, 0, 240, 80, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    if (!DeleteObject(b)) Trip("a loaded bitmap cannot be deleted", id);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -100,6 +178,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Strings(h);
     Resources(h);
     Icons(h);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.lpszClassName = L"FuzzOwner";
+    RegisterClassW(&wc);
+    HWND owner = CreateWindowExW(0, L"FuzzOwner", L"Owner", WS_POPUP | WS_VISIBLE, 0, 26, 240, 268, nullptr,
+                                 nullptr, nullptr, nullptr);
+    if (owner == nullptr) Trip("the owner window could not be made");
+    Dialogs(h, owner);
+    MenuBar(h, owner);
+    Bitmaps(h);
+    DestroyWindow(owner);
+    if (bench::LiveGdiObjects() != 0) Trip("GDI objects outlived their windows", static_cast<unsigned>(bench::LiveGdiObjects()));
+    if (bench::OpenWindowDCs() != 0) Trip("a window DC stayed open", static_cast<unsigned>(bench::OpenWindowDCs()));
+    if (!bench::TopLevelWindows().empty()) Trip("a window outlived its owner");
     if (!FreeLibrary(h)) Trip("FreeLibrary refused the module");
   }
   if (sim::LoadedModules() != 0) Trip("a module stayed loaded", static_cast<unsigned>(sim::LoadedModules()));

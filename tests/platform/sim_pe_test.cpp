@@ -301,6 +301,62 @@ TEST_F(PeFiles, ALibraryWithoutResources) {
   EXPECT_TRUE(FreeLibrary(h));
 }
 
+INT_PTR CALLBACK EndingDlgProc(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+  if (msg == WM_INITDIALOG) EndDialog(hwnd, 7);
+  return FALSE;
+}
+
+// A dialog template carries no size: one in a damaged library must be read no further
+// than its resource. Found by fuzz_pe, where such a template ran past the file.
+TEST_F(PeFiles, ADialogTemplateRunningPastItsResourceIsRefused) {
+  sim::pe::Image img;
+  ASSERT_TRUE(sim::pe::Parse(good, &img));
+  const sim::pe::Entry* about = nullptr;
+  for (const auto& type : img.types)
+    if (type.key.id == 5)
+      for (const auto& name : type.names)
+        if (name.key.id == 104) about = sim::pe::PickLanguage(img, name);
+  ASSERT_NE(about, nullptr) << "the About box's template";
+  ASSERT_GT(about->size, 24u);
+  ASSERT_EQ(Get16(good, about->offset + 18), 0) << "no menu";
+  ASSERT_EQ(Get16(good, about->offset + 20), 0) << "no class";
+  struct Row {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  };
+  const Row rows[] = {
+      {"a title that never ends",
+       [&](std::vector<uint8_t>& b) {
+         for (size_t o = about->offset + 22; o + 1 < about->offset + about->size; o += 2) Put16(b, o, 'A');
+       }},
+      {"more controls than there are", [&](std::vector<uint8_t>& b) { Put16(b, about->offset + 8, 0xFFFF); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<uint8_t> bytes = good;
+    row.damage(bytes);
+    HMODULE h = LoadLibraryW(Wide(Write("about.dll", bytes)).c_str());
+    ASSERT_NE(h, nullptr) << GetLastError();
+    HRSRC r = FindResourceW(h, MAKEINTRESOURCEW(104), RT_DIALOG);
+    ASSERT_NE(r, nullptr);
+    auto tmpl = static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(h, r)));
+    SetLastError(0);
+    HWND dialog = CreateDialogIndirectParamW(h, tmpl, nullptr, EndingDlgProc, 0);
+    EXPECT_EQ(dialog, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    if (dialog != nullptr) DestroyWindow(dialog);
+    EXPECT_EQ(DialogBoxIndirectParamW(h, tmpl, nullptr, EndingDlgProc, 0), -1);
+    EXPECT_TRUE(FreeLibrary(h));
+  }
+  // The good template still makes the box.
+  HMODULE h = LoadLibraryW(Wide(Write("about.dll", good)).c_str());
+  ASSERT_NE(h, nullptr);
+  auto tmpl = static_cast<LPCDLGTEMPLATEW>(
+      LockResource(LoadResource(h, FindResourceW(h, MAKEINTRESOURCEW(104), RT_DIALOG))));
+  EXPECT_EQ(DialogBoxIndirectParamW(h, tmpl, nullptr, EndingDlgProc, 0), 7);
+  EXPECT_TRUE(FreeLibrary(h));
+}
+
 TEST_F(PeFiles, NamesAndPaths) {
   HMODULE h = LoadLibraryW(L"brindleres.dll");
   ASSERT_NE(h, nullptr);
