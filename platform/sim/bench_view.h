@@ -28,8 +28,10 @@ void StylusUp(int x, int y);    // WM_LBUTTONUP; nothing when not pressed
 
 // On: MessageBoxW and MessageBoxA block the calling thread (counted idle, like any
 // wait) until a person answers with AnswerOpenMessageBox; queued answers
-// (AnswerNextMessageBox) are still used first. Off (the default, and after Reset):
-// boxes never block. Switching it off answers every open box with its default button.
+// (AnswerNextMessageBox) are still used first. As with a real box, the owner is
+// disabled while it is open and the thread's other messages (timers, posts, sends)
+// are still dispatched. Off (the default, and after Reset): boxes never block.
+// Switching it off, or a Reset, answers every open box with its default button.
 void HoldMessageBoxes(bool hold);
 struct OpenBox {
   int id = 0;  // unique for the process's life
@@ -64,7 +66,9 @@ struct ChildView {
   int iconId = 0;                   // statics showing an icon: its resource id
   std::string fontFace;             // the font it was given (empty: the system font)
   int fontHeight = 0;
-  int caret = -1, selEnd = -1;      // edit controls: caret and selection end (UTF-16 units)
+  // Edit controls, in UTF-16 units: where the caret stands, and the other end of the
+  // selection (equal to caret when nothing is selected). -1 for other windows.
+  int caret = -1, selEnd = -1;
 };
 // A window's children in z-order (topmost first), and theirs after each, depth first.
 std::vector<ChildView> ChildWindows(HWND parent);
@@ -90,8 +94,9 @@ Pixels IconPixels(HICON icon);
 // paint or a DC given back, a control's state, the tray, a menu bar, a message box
 // opened or answered.
 uint64_t ScreenChanges();
-// Waits (real time) until the count differs from `seen` or `timeoutMs` pass; returns
-// the count. Never counted as a simulated thread's wait.
+// Waits (real time) until the count differs from `seen` or `timeoutMs` pass (0 or
+// less: not at all); returns the count. Never counted as a simulated thread's wait,
+// and never holds the simulation's lock while it waits.
 uint64_t WaitScreenChange(uint64_t seen, int timeoutMs);
 
 }  // namespace bench
