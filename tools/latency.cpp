@@ -12,10 +12,11 @@
 // A byte's time is taken just before it is written to the terminal's master side; its
 // event's time is taken by a trace sink as the sim records the keybd_event call. Each
 // event is checked against its byte (key and direction, in order), so a lost, doubled
-// or reordered key fails the run. Also prints the time from wWinMain's start to the
-// reader's first wait on the port.
+// or reordered key fails the run; typematic repeats of a key whose release comes late
+// are counted apart. Also prints the time from wWinMain's start to the reader's first
+// wait on the port.
 //
-//   latency [idle_bytes] [load_bytes]     (default 1000 and 20000)
+//   latency [idle_bytes] [load_bytes]     (default 1000 and 20000; paced: load_bytes / 4)
 //
 // Output: one "name: key=value ..." line per figure, times in microseconds.
 #include <pty.h>
@@ -51,16 +52,22 @@ static int64_t Nanos() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-// What the trace sink saw: each key event's time, key and direction, in order.
-struct Event {
-  int64_t at;
-  unsigned vk;
-  bool up;
-};
+// Letters a..z pressed and released in turn: every byte is exactly one key event.
+static uint8_t StreamByte(size_t i) {
+  uint8_t scan = static_cast<uint8_t>(0x04 + (i / 2) % 26);
+  return static_cast<uint8_t>(i % 2 ? scan | 0x80 : scan);
+}
+static unsigned StreamVk(size_t i) { return 0x41 + static_cast<unsigned>((i / 2) % 26); }
 
+// The run in progress, matched by the trace sink event by event: byte Expect of the
+// stream is the next event due. A press of the key whose release is late is the
+// typematic repeat (a starved reader leaves a key down long enough), not a fault.
 static std::mutex EventsMu;
 static std::condition_variable EventsCv;
-static std::vector<Event> Events;  // reserved up front; the sink only appends
+static std::vector<int64_t> TypedAt;  // per byte of the run: when its event came
+static size_t Expect = 0;
+static size_t Repeats = 0;
+static size_t Wrong = 0;           // events that are not the next byte's: lost, doubled, reordered
 static int64_t FirstWaitAt = 0;    // the reader's SetCommMask before its first wait
 
 // Called by the sim under its trace lock: keep it short, never call the platform.
@@ -70,9 +77,16 @@ static void Sink(const std::string& entry) {
   if (std::sscanf(entry.c_str(), "keybd_event(0x%x, 0x%x)", &vk, &flags) == 2) {
     // The empty key events around characters are not key presses.
     if (vk == 0) return;
+    bool up = (flags & KEYEVENTF_KEYUP) != 0;
     std::lock_guard<std::mutex> g(EventsMu);
-    Events.push_back({now, vk, (flags & KEYEVENTF_KEYUP) != 0});
-    EventsCv.notify_all();
+    if (Expect < TypedAt.size() && vk == StreamVk(Expect) && up == (Expect % 2 == 1)) {
+      TypedAt[Expect++] = now;
+      EventsCv.notify_all();
+    } else if (!up && Expect % 2 == 1 && vk == StreamVk(Expect)) {
+      ++Repeats;
+    } else {
+      ++Wrong;
+    }
     return;
   }
   // The reader arms its mask, then waits: a non-zero mask is its way into the wait.
@@ -82,22 +96,24 @@ static void Sink(const std::string& entry) {
   }
 }
 
-// Waits until `count` key events have been seen, or `seconds` of real time passed.
-static bool AwaitEvents(size_t count, int seconds) {
-  std::unique_lock<std::mutex> g(EventsMu);
-  return EventsCv.wait_for(g, std::chrono::seconds(seconds), [count] { return Events.size() >= count; });
+static void BeginRun(size_t bytes) {
+  std::lock_guard<std::mutex> g(EventsMu);
+  TypedAt.assign(bytes, 0);
+  Expect = 0;
+  Repeats = 0;
+  Wrong = 0;
 }
 
-// Letters a..z pressed and released in turn: every byte is exactly one key event.
-static uint8_t StreamByte(size_t i) {
-  uint8_t scan = static_cast<uint8_t>(0x04 + (i / 2) % 26);
-  return static_cast<uint8_t>(i % 2 ? scan | 0x80 : scan);
+// Waits until the first `count` bytes of the run are typed, or `seconds` of real time passed.
+static bool AwaitTyped(size_t count, int seconds) {
+  std::unique_lock<std::mutex> g(EventsMu);
+  return EventsCv.wait_for(g, std::chrono::seconds(seconds), [count] { return Expect >= count; });
 }
-static unsigned StreamVk(size_t i) { return 0x41 + static_cast<unsigned>((i / 2) % 26); }
 
 struct Figures {
   size_t n = 0;
-  size_t wrong = 0;  // events whose key or direction is not their byte's
+  size_t wrong = 0;
+  size_t repeats = 0;
   double p50 = 0, p99 = 0, max = 0;
   double perSecond = 0;  // bytes typed a second, from the first write to the last event
 };
@@ -111,33 +127,25 @@ static double Percentile(const std::vector<double>& sorted, double p) {
   return sorted[rank - 1];
 }
 
-// Byte i's latency is event first+i minus written[i].
-static Figures Measure(const std::vector<int64_t>& written, size_t first) {
+// Byte i's latency is its event's time minus written[i].
+static Figures Measure(const std::vector<int64_t>& written) {
   Figures f;
   std::vector<double> us;
   std::lock_guard<std::mutex> g(EventsMu);
-  for (size_t i = 0; i < written.size() && first + i < Events.size(); ++i) {
-    const Event& e = Events[first + i];
-    if (e.vk != StreamVk(i) || e.up != (i % 2 == 1)) ++f.wrong;
-    us.push_back(static_cast<double>(e.at - written[i]) / 1000.0);
-  }
+  for (size_t i = 0; i < written.size() && i < Expect; ++i)
+    us.push_back(static_cast<double>(TypedAt[i] - written[i]) / 1000.0);
   f.n = us.size();
-  // Events beyond the stream are doubled keys.
-  if (Events.size() > first + written.size()) f.wrong += Events.size() - first - written.size();
+  f.wrong = Wrong;
+  f.repeats = Repeats;
+  if (f.n > 0 && TypedAt[f.n - 1] > written[0])
+    f.perSecond = static_cast<double>(f.n) * 1e9 / static_cast<double>(TypedAt[f.n - 1] - written[0]);
   std::sort(us.begin(), us.end());
   f.p50 = Percentile(us, 0.50);
   f.p99 = Percentile(us, 0.99);
   f.max = us.empty() ? 0 : us.back();
-  if (f.n > 0) {
-    int64_t span = Events[first + f.n - 1].at - written[0];
-    if (span > 0) f.perSecond = static_cast<double>(f.n) * 1e9 / static_cast<double>(span);
-  }
+  // Nothing more may come: a run ends with every key released.
+  TypedAt.clear();
   return f;
-}
-
-static size_t EventCount() {
-  std::lock_guard<std::mutex> g(EventsMu);
-  return Events.size();
 }
 
 static bool WriteByte(int fd, uint8_t b) {
@@ -151,21 +159,21 @@ static bool WriteByte(int fd, uint8_t b) {
 
 // One byte at a time: write, wait for its event, then a gap with nothing on the line.
 static Figures RunIdle(int master, size_t bytes) {
-  size_t first = EventCount();
+  BeginRun(bytes);
   std::vector<int64_t> written;
   written.reserve(bytes);
   for (size_t i = 0; i < bytes; ++i) {
     written.push_back(Nanos());
     if (!WriteByte(master, StreamByte(i))) break;
-    if (!AwaitEvents(first + i + 1, 5)) break;
+    if (!AwaitTyped(i + 1, 5)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
   }
-  return Measure(written, first);
+  return Measure(written);
 }
 
 // The stream written with `gapNs` between bytes (0: as fast as the terminal takes it).
 static Figures RunStream(int master, size_t bytes, int64_t gapNs) {
-  size_t first = EventCount();
+  BeginRun(bytes);
   std::vector<int64_t> written;
   written.reserve(bytes);
   int64_t start = Nanos();
@@ -178,8 +186,8 @@ static Figures RunStream(int master, size_t bytes, int64_t gapNs) {
     written.push_back(Nanos());
     if (!WriteByte(master, StreamByte(i))) break;
   }
-  AwaitEvents(first + written.size(), 30);
-  return Measure(written, first);
+  AwaitTyped(written.size(), 60);
+  return Measure(written);
 }
 
 // CPU load from other processes: one per core, each spinning until killed. They are
@@ -240,8 +248,8 @@ static bool ExitProgram(HANDLE program) {
 }
 
 static void Print(const char* name, const Figures& f, size_t asked) {
-  printf("%s: bytes=%zu typed=%zu wrong=%zu p50_us=%.1f p99_us=%.1f max_us=%.1f bytes_per_s=%.0f\n", name,
-         asked, f.n, f.wrong, f.p50, f.p99, f.max, f.perSecond);
+  printf("%s: bytes=%zu typed=%zu wrong=%zu repeats=%zu p50_us=%.1f p99_us=%.1f max_us=%.1f bytes_per_s=%.0f\n",
+         name, asked, f.n, f.wrong, f.repeats, f.p50, f.p99, f.max, f.perSecond);
 }
 
 int main(int argc, char** argv) {
@@ -263,7 +271,6 @@ int main(int argc, char** argv) {
     EndLoad(load);
     return 1;
   }
-  Events.reserve(static_cast<size_t>(idleBytes + 2 * loadBytes) + 16);
   bench::UseRealClock(true);
   bench::UseComPath(name);
   bench::KeepTrace(false);
