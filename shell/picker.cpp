@@ -83,10 +83,13 @@ void OpenPicker() {
   uint32_t opening = ++PickerOpenings;
   HANDLE thread = CreateThread(nullptr, 0, PickerThread, reinterpret_cast<LPVOID>(static_cast<uintptr_t>(opening)),
                                0, nullptr);
-  if (thread)
+  if (thread) {
     CloseHandle(thread);
-  else
+  } else {
+    // A picker that never started is not open: the next Fn+Tab tries again.
     --PickersLive;
+    if (PickerOpenings == opening) PickerOpen = 0;
+  }
 }
 
 void ClosePicker() { PickerStop = 1; }
