@@ -253,20 +253,21 @@ bool DecodeIcon(const uint8_t* d, size_t n, int* width, int* height, std::vector
   uint32_t clrUsed = U32(d + 32);
   uint64_t colours = bpp <= 8 ? (clrUsed ? clrUsed : 1u << bpp) : clrUsed;
   uint64_t stride = ((uint64_t)b.width * bpp + 31) / 32 * 4;
-  uint64_t maskAt = headerSize + colours * 4 + stride * rows;
+  uint64_t pixelsAt = headerSize + colours * 4;
+  uint64_t maskAt = pixelsAt + stride * rows;
   uint64_t maskStride = ((uint64_t)b.width + 31) / 32 * 4;
   if (maskAt + maskStride * rows > n) return false;
   // A 32-bit image with any alpha in it is its own mask, as Windows draws it.
   bool alpha = false;
   if (bpp == 32)
     for (int32_t y = 0; y < rows && !alpha; ++y)
-      for (int32_t x = 0; x < b.width && !alpha; ++x) alpha = d[headerSize + stride * y + 4 * x + 3] != 0;
+      for (int32_t x = 0; x < b.width && !alpha; ++x) alpha = d[pixelsAt + stride * y + 4 * x + 3] != 0;
   argb->assign((size_t)b.width * rows, 0);
   for (int32_t y = 0; y < rows; ++y) {
     uint64_t from = (uint64_t)(rows - 1 - y);  // bottom row first
     for (int32_t x = 0; x < b.width; ++x) {
       uint32_t a;
-      if (alpha) a = d[headerSize + stride * from + 4 * x + 3];
+      if (alpha) a = d[pixelsAt + stride * from + 4 * x + 3];
       else a = (d[maskAt + maskStride * from + x / 8] >> (7 - x % 8)) & 1 ? 0 : 0xFF;
       uint32_t rgb = b.px[(size_t)y * b.width + x];
       (*argb)[(size_t)y * b.width + x] = a << 24 | (a ? rgb : 0);
