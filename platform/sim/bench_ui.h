@@ -16,8 +16,8 @@ namespace bench {
 
 // A tap at a screen point: WM_LBUTTONDOWN then WM_LBUTTONUP (client coordinates) queued
 // as input for the thread owning the deepest visible, enabled window under the point.
-// Z-order: the foreground window lies on top, then the other top-level windows, newest
-// first; among siblings the first made is on top. Group boxes and statics without
+// Z-order: the foreground window lies on top, then the other top-level windows, the
+// last made or brought forward first; among siblings the first made is on top. Group boxes and statics without
 // SS_NOTIFY let the tap through to what lies beneath. A disabled top-level window on
 // top swallows the tap. A top-level window tapped while not in the foreground is
 // brought there first. Returns the window that got the tap (null: none).

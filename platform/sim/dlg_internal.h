@@ -29,8 +29,8 @@ struct WindowView {
   HICON icons[2] = {};  // WM_SETICON's ICON_SMALL, ICON_BIG
 };
 bool ViewWindow(HWND hwnd, WindowView* out);
-// Top-level windows, topmost first: the foreground window, then the others newest
-// first (a window made later was shown later and lies above the earlier ones).
+// Top-level windows, topmost first: the foreground window, then the others by the last
+// time each was made or brought to the foreground, latest first.
 std::vector<HWND> TopLevelZOrder();
 // Children in their z-order: the first made lies on top, as in a dialog template.
 std::vector<HWND> ChildrenOf(HWND parent);

@@ -72,7 +72,7 @@ struct HotKey {
 struct User {
   std::map<std::wstring, std::shared_ptr<ClassRec>> classes;  // by lower-case name
   std::map<HWND, std::shared_ptr<WindowRec>> windows;
-  std::vector<HWND> order;  // creation order, newest last
+  std::vector<HWND> order;  // creation order, newest last; a window brought forward moves last
   uintptr_t nextHwnd = 0x20000;
   std::vector<std::shared_ptr<Timer>> timers;
   uint64_t readySeq = 0;
@@ -772,12 +772,18 @@ BOOL WINAPI SetForegroundWindow(HWND hwnd) {
     return FALSE;
   }
   HWND top = Root(hwnd);
+  // Bringing a window forward gives its thread's focus back to the child that had it,
+  // as activation does; keys typed at once then reach that child, not the frame.
   if (WindowRec* w = Win(hwnd))
-    if (ThreadRec* t = FindThread(w->tid)) t->focus = hwnd;
+    if (ThreadRec* t = FindThread(w->tid))
+      if (hwnd != top || !t->focus || !Win(t->focus) || !IsSelfOrDescendant(top, t->focus)) t->focus = hwnd;
   HWND old = u.foreground;
   ScreenChanged();  // the focus may have moved even when the foreground stays
   if (old == top) return TRUE;
   u.foreground = top;
+  // It stays above the others when it loses the foreground later.
+  u.order.erase(std::remove(u.order.begin(), u.order.end(), top), u.order.end());
+  u.order.push_back(top);
   if (Win(old)) SendOrNotify(lk, old, WM_ACTIVATE, WA_INACTIVE, (LPARAM)top);
   if (Win(top)) SendOrNotify(lk, top, WM_ACTIVATE, WA_ACTIVE, (LPARAM)old);
   return TRUE;

@@ -9,38 +9,68 @@ import path from 'node:path';
 
 const shots = process.env.BRINDLE_WEB_SHOTS;
 
+// A pseudo-terminal standing in for a keyboard on a serial adapter: prints the device,
+// then writes each line of hex it is given as key bytes.
+const PTY = `
+import os, pty, sys, tty
+master, slave = pty.openpty()
+tty.setraw(slave)
+print(os.ttyname(slave), flush=True)
+for line in sys.stdin:
+    os.write(master, bytes.fromhex(line.strip()))
+`;
+
 const test = base.extend({
   lang: ['USA', {option: true}],
-  handheld: async ({page, lang}, use) => {
+  realLine: [false, {option: true}],
+  keyboardLine: async ({realLine}, use) => {
+    if (!realLine) return use(null);
+    const proc = spawn('/usr/bin/python3', ['-c', PTY], {stdio: ['pipe', 'pipe', 'inherit']});
+    const device = await new Promise(resolve => proc.stdout.once('data', d => resolve(String(d).trim())));
+    await use({device, send: hex => proc.stdin.write(hex + '\n')});
+    proc.stdin.end();
+  },
+  handheld: async ({page, lang, keyboardLine}, use) => {
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'brindle-web-'));
     const registry = path.join(dir, 'registry.reg');
-    const proc = spawn(process.env.BRINDLE_WEB, ['--port', '0', '--registry', registry, '--lang', lang],
-                       {stdio: ['ignore', 'pipe', 'pipe']});
+    const args = ['--port', '0', '--registry', registry, '--lang', lang];
+    if (keyboardLine) args.push('--tty', keyboardLine.device);
+    const proc = spawn(process.env.BRINDLE_WEB, args, {stdio: ['ignore', 'pipe', 'pipe']});
     let stderr = '';
     proc.stderr.on('data', d => { stderr += d; });
     const exited = new Promise(resolve => proc.on('exit', (code, signal) => resolve({code, signal})));
-    const url = await new Promise((resolve, reject) => {
-      let out = '';
-      proc.stdout.on('data', d => {
-        out += d;
-        const m = out.match(/http:\/\/127\.0\.0\.1:\d+\//);
-        if (m) resolve(m[0]);
+    // Whatever happens in the test, the handheld ends with it.
+    let stopped = null;
+    const stop = async () => {
+      if (stopped) return stopped;
+      proc.kill('SIGINT');
+      const timer = setTimeout(() => proc.kill('SIGKILL'), 5000);
+      stopped = await exited;
+      clearTimeout(timer);
+      fs.rmSync(dir, {recursive: true, force: true});
+      return stopped;
+    };
+    try {
+      const url = await new Promise((resolve, reject) => {
+        let out = '';
+        proc.stdout.on('data', d => {
+          out += d;
+          const m = out.match(/http:\/\/127\.0\.0\.1:\d+\//);
+          if (m) resolve(m[0]);
+        });
+        exited.then(e => reject(new Error(`brindle-web ended (${e.code}): ${stderr}`)));
+        setTimeout(() => reject(new Error('brindle-web printed no address')), 10000);
       });
-      exited.then(e => reject(new Error(`brindle-web ended (${e.code}): ${stderr}`)));
-      setTimeout(() => reject(new Error('brindle-web printed no address')), 10000);
-    });
-    await page.goto(url);
-    await expect(page.locator('#connection')).toHaveText('connected');
-    // Notes comes to the front once the driver runs.
-    await expect(page.locator('#screen .taskbar .title')).toHaveText('Notes');
-    await use({url, registry});
-    proc.kill('SIGINT');
-    const timer = setTimeout(() => proc.kill('SIGKILL'), 5000);
-    const end = await exited;
-    clearTimeout(timer);
-    expect(end.signal, `brindle-web had to be killed; its stderr:\n${stderr}`).toBe(null);
-    expect(end.code, stderr).toBe(0);
-    fs.rmSync(dir, {recursive: true, force: true});
+      await page.goto(url);
+      await expect(page.locator('#connection')).toHaveText('connected');
+      // Notes comes to the front once the driver runs.
+      await expect(page.locator('#screen .taskbar .title')).toHaveText('Notes');
+      await use({url, registry});
+    } finally {
+      await stop();
+    }
+    expect(stopped.signal, `brindle-web had to be killed; its stderr:\n${stderr}`).toBe(null);
+    expect(stopped.code, stderr).toBe(0);
   },
 });
 
@@ -234,4 +264,15 @@ test('bad requests are refused and change nothing', async ({page, handheld}) => 
   expect(await post('/api/key', '{"scan": 4, "down": true}')).toBe(200);
   expect(await post('/api/key', '{"scan": 4, "down": false}')).toBe(200);
   await expectNotes(page, 'a');
+});
+
+test.describe('a keyboard on a real serial line', () => {
+  test.use({realLine: true});
+  test('key bytes from the device are typed and the page keyboard stays out of it', async ({page, handheld, keyboardLine}) => {
+    await expect(page.locator('#tty-note')).toContainText(keyboardLine.device);
+    await expect(page.locator('#cradle')).toBeDisabled();
+    await page.keyboard.press('KeyQ');  // the drawn keyboard is not the one on the line
+    keyboardLine.send('74 04 84 f4 05 85');  // Shift+A, B
+    await expectNotes(page, 'Ab');
+  });
 });
