@@ -22,6 +22,7 @@ let state = null;
 const pixelCache = new Map();  // hwnd -> {hash, canvas}
 const iconCache = new Map();   // icon handle -> canvas (icons never change)
 let openMenu = null;           // {owner, button} of the dropdown shown
+let currentWindow = null;      // the top-level window being drawn
 let startMenuOpen = false;
 
 function el(tag, cls, parent) {
@@ -85,7 +86,8 @@ function drawEdit(e, ctl) {
   const a = toShown(Math.min(ctl.caret, ctl.selEnd)), b = toShown(Math.max(ctl.caret, ctl.selEnd));
   e.appendChild(document.createTextNode(text.slice(0, a)));
   if (b > a) el('span', 'sel', e).textContent = text.slice(a, b);
-  if (ctl.focused) el('span', 'caret', e);
+  // The caret shows only in the window in front, as the handheld hides it elsewhere.
+  if (ctl.focused && state.foreground === currentWindow) el('span', 'caret', e);
   e.appendChild(document.createTextNode(text.slice(b)));
   e.dataset.text = text;
 }
@@ -233,6 +235,7 @@ function render() {
   let z = 1;
   for (const win of state.windows) {
     if (win.cls === 'menu_worker') continue;
+    currentWindow = win.hwnd;
     const holder = el('div', 'win', screen);
     place(holder, win.rect, [0, 0]);
     holder.style.zIndex = z++;
