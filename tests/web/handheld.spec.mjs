@@ -121,11 +121,18 @@ async function hold(page, code, vk, ms) {
   const before = (await notes(page).getAttribute('data-text')).length;
   const seen = (await page.locator('#trace').textContent()).split('\n').length;
   await page.keyboard.down(code);
-  await page.waitForTimeout(ms);
+  // The computer's own auto-repeat (keydown with repeat set) must not reach the line.
+  for (let i = 0; i < 3; i++) {
+    await page.waitForTimeout(ms / 4);
+    await page.keyboard.down(code);
+  }
+  await page.waitForTimeout(ms / 4);
   await page.keyboard.up(code);
   const release = `keybd_event(${vk}, 0x2)`;
   await expect(page.locator('#trace')).toContainText(release);
   const lines = (await page.locator('#trace').textContent()).split('\n').slice(seen - 1);
+  const bytesRead = lines.filter(l => / ReadFile\(COM1\) \[0x/.test(l)).map(l => l.replace(/^.*\[(0x[0-9A-F]+)\]$/, '$1'));
+  expect(bytesRead.length, lines.join('\n')).toBe(2);  // one press byte, one release byte
   const presses = [];
   for (const line of lines) {
     const m = line.match(/^\[\s*([\d.]+)\] keybd_event\((0x[0-9A-F]+), 0x0\)$/);
