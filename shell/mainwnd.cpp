@@ -5,6 +5,7 @@
 #include "engine/state.h"
 #include "shell/dialogs.h"
 #include "shell/driver.h"
+#include "shell/picker.h"
 #include "shell/resids.h"
 
 // The identity of a running driver: strings 1 and 2 of the resource library.
@@ -54,6 +55,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       CreateSettingsDialog(hwnd);
       return 0;
     case WM_DESTROY:
+      EndPicker();
       ShutdownDriver();
       PostQuitMessage(0);
       return 0;

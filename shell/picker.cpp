@@ -94,6 +94,19 @@ void OpenPicker() {
 
 void ClosePicker() { PickerStop = 1; }
 
+void EndPicker() {
+  if (PickersLive == 0) return;
+  // Every opening is superseded: none gives the foreground back, shows or stays.
+  ++PickerOpenings;
+  PickerStop = 1;
+  PickerOpen = 0;
+  WCHAR className[RES_STRING_MAX] = {0};
+  LoadStringW(hResDll, IDS_PICKER_CLASS, className, RES_STRING_MAX);
+  HWND window = *className ? FindWindowW(className, nullptr) : nullptr;
+  // Any message ends its loop now that PickerStop is set.
+  if (window) PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
 LRESULT CALLBACK PickerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_PAINT:

@@ -21,5 +21,7 @@ RECT PickerCellRect(int cell);
 // The cell under a client point, -1 for none (the gaps between cells).
 int PickerCellAt(int x, int y);
 
+// The program is ending: a picker still up closes and its thread ends, typing nothing.
+void EndPicker();
 DWORD WINAPI PickerThread(LPVOID param);
 LRESULT CALLBACK PickerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

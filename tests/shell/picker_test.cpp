@@ -146,6 +146,19 @@ TEST_F(Picker, FnTabOpensItOverTheLowerScreenInTheForeground) {
 }
 
 // Shift changes the picture at once, while the picker stays open; Caps Lock turns it round.
+TEST_F(Picker, ExitingWithItOpenEndsItsThreadAndTypesNothing) {
+  StartWith(nullptr);
+  OpenIt();
+  ASSERT_NE(PickerWindow(), nullptr);
+  ExitWithAnswer(IDYES);
+  EXPECT_EQ(WaitForExit(), 0u);
+  bench::Settle();
+  EXPECT_EQ(PickerWindow(), nullptr);
+  EXPECT_EQ(bench::LiveThreads(), 1);  // notes: the program's threads, the picker's among them, are gone
+  EXPECT_EQ(PickerOpen, 0u);
+  EXPECT_TRUE(Typed().empty());
+}
+
 TEST_F(Picker, ShiftSwapsThePictureAtOnce) {
   StartWith(nullptr);
   OpenIt();
