@@ -186,8 +186,8 @@ int main(int argc, char** argv) {
   static WCHAR commandLine[] = L"";
   int rc = wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOWNORMAL);
   web::NoteProgramEnded(rc);
-  fprintf(stderr, "brindle-web: brindle ended with %d; the page stays until Ctrl-C\n", rc);
   std::unique_lock<std::mutex> lk(endMu);
+  if (!endWanted) fprintf(stderr, "brindle-web: brindle ended with %d; the page stays until Ctrl-C\n", rc);
   endCv.wait(lk, [] { return endWanted; });
   lk.unlock();
   fflush(nullptr);
