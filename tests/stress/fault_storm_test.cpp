@@ -72,7 +72,7 @@ TEST_F(TerminalStormTest, TheTerminalVanishesMidStreamAndComesBack) {
   const long rounds = Count(20, 1000);
   Feeder feed(ActiveLayout, [this](const std::vector<uint8_t>& b) { return WriteAll(b); });
   feed.checker.CountLines("SetTimer([Dialog], 2, 2000)");  // each loss pauses the driver
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   long lifted = 0;
   for (long round = 0; round < rounds; ++round) {
     SCOPED_TRACE(round);
@@ -132,7 +132,7 @@ TEST_F(FaultStormTest, TheKeyboardPulledOutAndPluggedInAgain) {
     bench::SendKeyBytes(b);
     return true;
   });
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   StickyKeysOn();
   StartTyping();
   ASSERT_EQ(DriverState, DRIVER_RUNNING);
@@ -181,7 +181,7 @@ TEST_F(FaultStormTest, TheKeyboardPulledOutAndPluggedInAgain) {
 
 TEST_F(FaultStormTest, TheCradlesCarrierFlapsThousandsOfTimes) {
   const long flaps = Count(1000, 10000);
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   StartTyping();
   size_t handOffs = 0;
   bool carrier = false;
@@ -222,7 +222,7 @@ TEST_F(FaultStormTest, TheCradlesCarrierFlapsThousandsOfTimes) {
 
 TEST_F(FaultStormTest, SuspendAndResumeOverAndOver) {
   const long resumes = Count(1000, 10000);
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   StartTyping();
   size_t powerOns = bench::PowerWrites().size();
   for (long i = 0; i < resumes; ++i) {

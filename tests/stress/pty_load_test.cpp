@@ -99,7 +99,7 @@ class PtyLoadTest : public shelltest::ShellTest {
     RecordProperty("bytes", std::to_string(feed.written));
     RecordProperty("seconds", std::to_string(seconds));
     RecordProperty("events", std::to_string(feed.events));
-    // A stream this long holds picks and accents whatever the seed.
+    // A stream this long holds picks and accents whatever the variant.
     if (count >= 5000) {
       EXPECT_GT(feed.model.Picks(), 0);
       EXPECT_GT(feed.model.Accents(), 0);

@@ -27,7 +27,7 @@ std::string Bytes(const std::vector<uint8_t>& bytes) {
 
 TEST_F(RaceTest, CradleHandOffMeetingAStop) {
   const long rounds = Count(200, 10000);
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   long handOffs = 0;
   for (long round = 0; round < rounds; ++round) {
     SCOPED_TRACE(round);
@@ -63,7 +63,7 @@ TEST_F(RaceTest, CradleHandOffMeetingAStop) {
 
 TEST_F(RaceTest, ResumeTimerMeetingAClose) {
   const long rounds = Count(200, 10000);
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   long exits = 0;
   for (long round = 0; round < rounds; ++round) {
     SCOPED_TRACE(round);
@@ -113,7 +113,7 @@ TEST_F(RaceTest, ResumeTimerMeetingAClose) {
 
 TEST_F(RaceTest, WatchdogRebuildMeetingAUserStop) {
   const long rounds = Count(200, 10000);
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   StickyKeysOn();
   for (long round = 0; round < rounds; ++round) {
     SCOPED_TRACE(round);
@@ -145,7 +145,7 @@ TEST_F(RaceTest, WatchdogRebuildMeetingAUserStop) {
 
 TEST_F(RaceTest, PickerOpenedAndClosedWhileKeysArrive) {
   const long rounds = Count(200, 10000);
-  std::mt19937 rng(Seed());
+  std::mt19937 rng(Variant());
   StartTyping();
   ASSERT_EQ(DriverState, DRIVER_RUNNING);
   const int gdi = bench::LiveGdiObjects();

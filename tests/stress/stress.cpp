@@ -35,8 +35,8 @@ long CountFrom(const char* name, long shortCount, long longCount) {
   return Count(shortCount, longCount);
 }
 
-uint32_t Seed() {
-  const char* v = Env("BRINDLE_STRESS_SEED");
+uint32_t Variant() {
+  const char* v = Env("BRINDLE_STRESS_VARIANT");
   return v ? static_cast<uint32_t>(strtoul(v, nullptr, 10)) : 1u;
 }
 
@@ -446,7 +446,7 @@ long EventChecker::Unexpected() {
 // ---- the feeder -----------------------------------------------------------------------
 
 Feeder::Feeder(const PickerCell* layout, Writer write, long baud)
-    : model(layout), maker_(Seed(), layout), write_(std::move(write)), nsPerByte_(baud ? 10L * 1000000000L / baud : 0) {
+    : model(layout), maker_(Variant(), layout), write_(std::move(write)), nsPerByte_(baud ? 10L * 1000000000L / baud : 0) {
   model.SetStickyKeys(true, true);
   clock_gettime(CLOCK_MONOTONIC, &due_);
 }

@@ -32,8 +32,8 @@ using Lines = std::vector<std::string>;
 long Count(long shortCount, long longCount);
 // An explicit count from the environment variable `name`, else Count(...).
 long CountFrom(const char* name, long shortCount, long longCount);
-// The seed of every generator in the suite (BRINDLE_STRESS_SEED, default 1).
-uint32_t Seed();
+// The variant every generator of the suite starts from (BRINDLE_STRESS_VARIANT, default 1).
+uint32_t Variant();
 
 // Key bytes of the folding keyboard.
 enum : uint8_t {
@@ -97,7 +97,7 @@ class KeyModel {
 // picker openings with picks and closes, accents, stray releases and unknown codes.
 class StreamMaker {
  public:
-  explicit StreamMaker(uint32_t seed, const PickerCell* layout) : rng_(seed), layout_(layout) {}
+  explicit StreamMaker(uint32_t variant, const PickerCell* layout) : rng_(variant), layout_(layout) {}
   // One gesture's bytes.
   std::vector<uint8_t> Next();
 

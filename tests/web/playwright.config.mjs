@@ -1,7 +1,7 @@
 // The browser tests run headless in Debian's chromium, one brindle-web per test.
 export default {
   testDir: '.',
-  testMatch: '*.spec.mjs',
+  testMatch: '*.test.mjs',
   timeout: 60000,
   workers: 1,
   retries: 0,
