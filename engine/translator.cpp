@@ -32,6 +32,11 @@ static void RedrawPicker(bool release) {
   DrawPickerBitmap(picker, static_cast<WORD>(id));
 }
 
+// The key a press put down in place of the scan code's own (Page Up for Fn+Right,
+// Delete for Shift+Backspace). Its release must lift it even when Fn or Shift has
+// changed since, or it stays down in the input system. Reader thread only.
+static uint8_t LayeredVk[0x80];
+
 void TranslateKeyByte(uint8_t keyByte) {
   uint8_t scan = keyByte & 0x7F;
   bool release = (keyByte & 0x80) != 0;
@@ -39,6 +44,7 @@ void TranslateKeyByte(uint8_t keyByte) {
   SetEvent(hTouchEvent);
   if (release) StopRepeat();
   uint8_t vk = ScanToVk(scan);
+  const uint8_t ownVk = vk;
 
   // A lone tap of Fn latches it: the release is swallowed and FnDown stays 1.
   if (PrevScanCode == SCAN_FN && scan == SCAN_FN && release && StickyFnLatched == 0 && PrefFn != 0) {
@@ -145,9 +151,19 @@ void TranslateKeyByte(uint8_t keyByte) {
   }
 
   if (vk == 0) return;
-  if (release)
+  if (release) {
     ReleaseKey(vk);
-  else if (oneShot)
+    // Then whichever other key this scan code's presses left down. The release of
+    // the scan code's own key comes first, as it always has.
+    const uint8_t others[] = {ownVk, LayeredVk[scan]};
+    for (uint8_t other : others)
+      if (other != vk && KeyHeld(other)) ReleaseKey(other);
+    LayeredVk[scan] = 0;
+    return;
+  }
+  // Power-off stays a lone press: no release of it is ever sent.
+  if (vk != ownVk && vk != VK_OFF) LayeredVk[scan] = vk;
+  if (oneShot)
     PressKeyOnce(vk);
   else
     PressKeyRepeating(vk);
@@ -168,4 +184,5 @@ void ReleaseHeldKeys(bool keepLatches) {
   }
   // A Shift release first on the next link must not latch against a press of this one.
   PrevScanCode = 0;
+  for (uint8_t& layered : LayeredVk) layered = 0;
 }

@@ -161,12 +161,14 @@ TEST_F(TranslatorTest, FnLayer) {
        Seq() << Empty() << Character('=') << Release(0x0D)},
       {"Fn+Backspace types +", 0, 0, 0, {Dn(kFn), Dn(kBack), Up(kBack), Up(kFn)},
        Seq() << Empty() << Character('+') << Release(0x08)},
-      {"Fn+right is Page Up, released as right", 0, 0, 0, {Dn(kFn), Dn(kRight), Up(kRight), Up(kFn)},
+      {"Fn+right is Page Up, released as right, then Page Up", 0, 0, 0,
+       {Dn(kFn), Dn(kRight), Up(kRight), Up(kFn)},
        Seq() << Empty() << Press(VK_PRIOR) << SetRepeatTimer(500) << KillRepeatTimer()
-             << Release(VK_RIGHT)},
-      {"Fn+left is Page Down, released as left", 0, 0, 0, {Dn(kFn), Dn(kLeft), Up(kLeft), Up(kFn)},
+             << Release(VK_RIGHT) << Release(VK_PRIOR)},
+      {"Fn+left is Page Down, released as left, then Page Down", 0, 0, 0,
+       {Dn(kFn), Dn(kLeft), Up(kLeft), Up(kFn)},
        Seq() << Empty() << Press(VK_NEXT) << SetRepeatTimer(500) << KillRepeatTimer()
-             << Release(VK_LEFT)},
+             << Release(VK_LEFT) << Release(VK_NEXT)},
       {"Fn+digit keeps the digit", 0, 0, 0, {Dn(kFn), Dn(kDigit1), Up(kDigit1), Up(kFn)},
        Seq() << Empty() << Press(0x31) << SetRepeatTimer(500) << KillRepeatTimer() << Release(0x31)},
       {"Fn+Space: power off once, then the Space release", 0, 0, 0,
@@ -229,10 +231,11 @@ TEST_F(TranslatorTest, ShiftCommands) {
        {Dn(kShift), Dn(kBack), Up(kBack), Up(kShift)},
        Seq() << Press(LSHIFT) << Release(LSHIFT) << Press(VK_DELETE) << SetRepeatTimer(500)
              << KillRepeatTimer() << PressSilent(LSHIFT) << Release(VK_DELETE) << Release(LSHIFT)},
-      {"sticky Shift+Backspace: unlatched first, so Backspace is released", 1, 0, 0,
+      {"sticky Shift+Backspace: unlatched first, so Backspace is released, then Delete", 1, 0, 0,
        {Dn(kShift), Up(kShift), Dn(kBack), Up(kBack)},
        Seq() << Press(LSHIFT) << PressSilent(LSHIFT) << Release(LSHIFT) << Press(VK_DELETE)
-             << SetRepeatTimer(500) << KillRepeatTimer() << Release(LSHIFT) << Release(VK_BACK)},
+             << SetRepeatTimer(500) << KillRepeatTimer() << Release(LSHIFT) << Release(VK_BACK)
+             << Release(VK_DELETE)},
       {"Backspace alone", 0, 0, 0, {Dn(kBack), Up(kBack)},
        Seq() << Press(VK_BACK) << SetRepeatTimer(500) << KillRepeatTimer() << Release(VK_BACK)},
   };
@@ -242,6 +245,40 @@ TEST_F(TranslatorTest, ShiftCommands) {
     EXPECT_EQ(ShiftDown, 0u) << c.name;
   }
   EXPECT_TRUE(AppMessages().empty());
+}
+
+// A key's release lifts whatever its press put down, even after Fn or Shift changed
+// in between. The rule checked is the input system's own key state, read back, not
+// the events: once every key is up, no key but power-off (never released) is down.
+TEST_F(TranslatorTest, NoKeyStaysDownOnceEveryKeyIsUp) {
+  const struct {
+    const char* name;
+    uint32_t prefShift;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"Fn let go before right", 0, {Dn(kFn), Dn(kRight), Up(kFn), Up(kRight)}},
+      {"Fn let go before left", 0, {Dn(kFn), Dn(kLeft), Up(kFn), Up(kLeft)}},
+      {"right pressed again without Fn", 0, {Dn(kFn), Dn(kRight), Up(kFn), Dn(kRight), Up(kRight)}},
+      {"Fn pressed while right is down", 0, {Dn(kRight), Dn(kFn), Up(kRight), Up(kFn)}},
+      {"Shift let go before Backspace", 0, {Dn(kShift), Dn(kBack), Up(kShift), Up(kBack)}},
+      {"Shift pressed while Backspace is down", 0, {Dn(kBack), Dn(kShift), Up(kBack), Up(kShift)}},
+      {"latched Shift, Backspace", 1, {Dn(kShift), Up(kShift), Dn(kBack), Up(kBack)}},
+      {"Backspace pressed twice, Shift between", 0, {Dn(kShift), Dn(kBack), Up(kShift), Dn(kBack), Up(kBack)}},
+      {"Fn+Space, Fn let go first", 0, {Dn(kFn), Dn(kSpace), Up(kFn), Up(kSpace)}},
+      {"Fn+right, Shift+Backspace and A rolled", 0,
+       {Dn(kFn), Dn(kRight), Up(kFn), Dn(kShift), Dn(kBack), Dn(kA), Up(kShift), Up(kRight), Up(kBack), Up(kA)}},
+  };
+  for (const auto& c : cases) {
+    PrefShift = c.prefShift;
+    Feed(c.bytes);
+    for (int vk = 1; vk < 256; ++vk) {
+      if (vk == VK_OFF) continue;
+      EXPECT_EQ(GetAsyncKeyState(vk) & 0x8000, 0) << c.name << ": key " << Hex2(vk) << " down";
+    }
+    for (int vk = 1; vk < 256; ++vk)
+      if (GetAsyncKeyState(vk) & 0x8000) keybd_event(static_cast<BYTE>(vk), 0, KEYEVENTF_KEYUP, 0);
+    ForgetHeldKeys();
+  }
 }
 
 // ---- accent composition -------------------------------------------------------------------------

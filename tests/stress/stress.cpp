@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "engine/keytables.h"
 #include "engine/state.h"
@@ -266,11 +267,17 @@ void KeyModel::Byte(uint8_t keyByte, Lines* out) {
     vk = kVkDelete;
     Key(kVkLShift, release ? 4 : 2);
   }
-  if (vk != 0) {
-    if (release)
-      Key(vk, 2);
-    else
-      PressOnce(vk);
+  // A release lifts the key named for the byte, then any other key this scan code's
+  // presses left down (Page Up, Page Down, Delete, or its own key under another name);
+  // power-off is never lifted.
+  if (vk != 0 && release) {
+    Key(vk, 2);
+    for (uint8_t other : {VkOf(scan), layered_[scan]})
+      if (other != vk && other != 0 && held_[other]) Key(other, 2);
+    layered_[scan] = 0;
+  } else if (vk != 0) {
+    if (vk != VkOf(scan) && vk != kVkOff) layered_[scan] = vk;
+    PressOnce(vk);
   }
   (void)oneShot;  // a one-shot press and a repeating one inject the same events
   RunPicker();
@@ -292,6 +299,7 @@ void KeyModel::EndLink(bool keepLatches, Lines* out) {
     fnLatched_ = false;
   }
   prev_ = 0;
+  for (uint8_t& l : layered_) l = 0;
 }
 
 int KeyModel::HeldKeys() const {

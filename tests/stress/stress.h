@@ -87,6 +87,7 @@ class KeyModel {
   Picker picker_ = kNone;
   bool held_[256] = {};      // pressed into the input system by the engine, not released
   bool down_[256] = {};      // the input system's key state, as keybd_event left it
+  uint8_t layered_[0x80] = {};  // the key a scan code's press put down in place of its own
   std::vector<std::pair<unsigned, unsigned>> toPicker_;  // messages of this byte
   bool settle_ = false;
   long picks_ = 0, accents_ = 0;
