@@ -174,6 +174,9 @@ void ReleaseHeldKeys(bool keepLatches) {
   bool keepShift = keepLatches && StickyShiftLatched != 0;
   bool keepFn = keepLatches && StickyFnLatched != 0;
   ReleaseAllHeldKeys(keepShift);
+  // A held Shift+Backspace had lifted left Shift under the latch until Backspace's
+  // release, which will not come: the latch stays, so Shift goes down again.
+  if (keepShift && !KeyHeld(VK_LSHIFT)) PressKeySilent(VK_LSHIFT);
   if (!keepShift) {
     ShiftDown = 0;
     StickyShiftLatched = 0;

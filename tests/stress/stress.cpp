@@ -289,6 +289,7 @@ void KeyModel::EndLink(bool keepLatches, Lines* out) {
   for (int vk = 1; vk < 256; ++vk)
     if (vk != kVkLShift && held_[vk]) Key(static_cast<uint8_t>(vk), 2);
   if (!keepShift && held_[kVkLShift]) Key(kVkLShift, 2);
+  if (keepShift && !held_[kVkLShift]) Key(kVkLShift, 4);  // Shift+Backspace had lifted it
   RunPicker();
   if (!keepShift) {
     shift_ = false;
