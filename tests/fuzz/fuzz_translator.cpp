@@ -1,20 +1,28 @@
-// Fuzz target: a stream of key bytes through TranslateKeyByte, on the simulated
-// handheld, with the checks that must hold whatever the keyboard sends.
+// Fuzz target: a stream of key bytes through TranslateKeyByte, with the checks that
+// must hold whatever the keyboard sends.
+//
+// The engine runs on stand-in platform calls defined here: a model of the input
+// system's keys, the repeat timer on a virtual clock, the picker's window and an
+// optional pop-up menu. Each call is checked as it is made. On the simulated handheld
+// an execution cost twenty times the engine's own work, almost all of it the
+// platform's recording; the program's other tests and the stress suite cover the
+// engine on that platform.
 //
 // Input: byte 0 chooses the settings (bit 0 sticky Shift, bit 1 sticky Fn, bit 2
 // Caps Lock on; bit 3: both sticky settings are switched over, as from the settings
-// dialog, after key 4 * (bits 4-7)); byte 1 the accent left pending by the picker
-// (low bits, 0..5), how far the clock moves after each key (bits 4-5: 0, 130, 260 or
-// 390 ms), so the repeat timer fires between keys, and the repeat delay and rate
-// (bits 6-7, the last being what a hand-edited registry may hold); every further
-// byte is a key byte.
+// dialog, after key 4 * (bits 4-7); with bit 3 clear, bit 4 ends the link after the
+// last key, bit 5 makes that end a rebuild that keeps the latches, and bit 6 opens a
+// pop-up menu); byte 1 the accent left pending by the picker (low bits, 0..5), how far
+// the clock moves after each key (bits 4-5: 0, 130, 260 or 390 ms), so the repeat
+// timer fires between keys, and the repeat delay and rate (bits 6-7, the last being
+// what a hand-edited registry may hold); every further byte is a key byte.
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
+#include <cwchar>
 #include <vector>
 
 #include "engine/inject.h"
@@ -22,7 +30,6 @@
 #include "engine/state.h"
 #include "engine/translator.h"
 #include "platform/platform.h"
-#include "platform/sim/bench.h"
 #include "shell/resids.h"
 #include "tests/support/start_values.h"
 
@@ -31,7 +38,6 @@ namespace {
 const uint8_t kScanShift = 0x74;
 const uint8_t kScanFn = 0x77;
 
-HWND pickerWnd = nullptr;
 const uint8_t* currentInput = nullptr;
 size_t currentSize = 0;
 
@@ -47,20 +53,24 @@ size_t currentSize = 0;
   std::abort();
 }
 
-LRESULT CALLBACK SettingsProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  // As the settings dialog routes the repeat timer.
-  if (msg == WM_TIMER && wp == REPEAT_TIMER_ID) {
-    SetEvent(hTouchEvent);
-    RepeatTick();
-    return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wp, lp);
-}
+// The handheld as the engine sees it.
+HWND const kNotes = reinterpret_cast<HWND>(0x1000);
+HWND const kPicker = reinterpret_cast<HWND>(0x2000);
+HWND const kMenu = reinterpret_cast<HWND>(0x3000);
+HWND const kSettings = reinterpret_cast<HWND>(0x4000);
+HANDLE const kTouch = reinterpret_cast<HANDLE>(0x5000);
+const wchar_t kPickerClass[] = L"PickerClass";
+const wchar_t kPickerTitle[] = L"Picker";
 
-void Pump() {
-  MSG m;
-  while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
-}
+bool keysDown[256];  // the input system's keys, as keybd_event left them
+bool pickerUp = false;
+bool menuUp = false;
+uint32_t now = 0;
+struct {
+  bool on;
+  uint32_t due;
+  uint32_t period;
+} timer;
 
 void CheckState(size_t at) {
   const struct {
@@ -75,109 +85,119 @@ void CheckState(size_t at) {
     if (f.value > 1) Trip("%s is %u after byte %zu", f.name, f.value, at);
   int32_t accent = PendingAccent;
   if (accent < 0 || accent > 5) Trip("PendingAccent is %d after byte %zu", accent, at);
+  if ((RepeatTimerOn != 0) != timer.on)
+    Trip("RepeatTimerOn is %u with the timer %s after byte %zu", static_cast<uint32_t>(RepeatTimerOn),
+         timer.on ? "running" : "stopped", at);
 }
 
-// The trace is checked line by line as it is recorded rather than kept: storing every
-// line of every input cost more than the translator itself.
-bool timerRunning = false;
-bool checking = false;
-bool touchedKeys[256] = {};  // keys this input sent to the input system, to lift afterwards
-
-void CheckLine(const std::string& e) {
-  if (!checking) return;
-  if (e.rfind("keybd_event(", 0) == 0) {
-    touchedKeys[std::strtoul(e.c_str() + 12, nullptr, 16) & 0xFF] = true;
-    size_t comma = e.find(", ");
-    std::string flags = comma == std::string::npos ? std::string() : e.substr(comma + 2);
-    if (flags != "0x0)" && flags != "0x2)" && flags != "0x4)") Trip("key event with other flags: %s", e.c_str());
-  } else if (e.rfind("PostKeybdMessage(", 0) == 0) {
-    size_t vk = e.find(", ");
-    if (vk != std::string::npos) touchedKeys[std::strtoul(e.c_str() + vk + 2, nullptr, 16) & 0xFF] = true;
-    size_t chars = 0;
-    for (size_t p = e.find("U+"); p != std::string::npos; p = e.find("U+", p + 2)) ++chars;
-    size_t states = e.find("[");
-    bool oneState = states != std::string::npos && e.find(", ", states) > e.find("]", states);
-    if (chars != 1 || !oneState) Trip("PostKeybdMessage without exactly one character: %s", e.c_str());
-  } else if (e.rfind("SetTimer([SettingsDlg], 1,", 0) == 0) {
-    timerRunning = true;
-  } else if (e.rfind("KillTimer([SettingsDlg], 1)", 0) == 0) {
-    timerRunning = false;
+// The clock moves; the timer fires at each time it is due, as the settings dialog
+// routes it.
+void Advance(uint32_t ms) {
+  const uint32_t until = now + ms;
+  while (timer.on && timer.due <= until) {
+    now = timer.due;
+    timer.due += timer.period;
+    SetEvent(hTouchEvent);
+    RepeatTick();
   }
+  now = until;
 }
 
-// The handheld is set up once: a bench::Reset and fresh windows for every input made
-// the harness fifty times slower than the translator it exercises.
-void SetUpHandheld() {
-  if (!bench::Reset()) Trip("bench::Reset failed");
-  bench::KeepTrace(false);
-  bench::SetTraceSink(CheckLine);
-  hTouchEvent = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = SettingsProc;
-  wc.lpszClassName = L"SettingsDlg";
-  RegisterClassW(&wc);
-  hSettingsDlg = CreateWindowExW(0, L"SettingsDlg", L"Settings", WS_POPUP, 0, 0, 240, 294, nullptr, nullptr,
-                                 nullptr, nullptr);
-  if (hTouchEvent == nullptr || hSettingsDlg == nullptr) Trip("the handheld could not be set up");
-}
-
-// What one input leaves on the handheld goes before the next: the picker, the repeat
-// timer, queued messages, keys and Caps Lock down or toggled in the input system.
-void CleanUpHandheld() {
-  checking = false;
-  if (pickerWnd != nullptr) {
-    DestroyWindow(pickerWnd);
-    pickerWnd = nullptr;
-  }
-  KillTimer(hSettingsDlg, REPEAT_TIMER_ID);
-  Pump();
+// Keys still down in the input system, other than `except`. Power-off is pressed and
+// never released by the keys; only the link's end lifts it.
+void CheckNothingDown(const char* when, uint8_t except, bool offMayStay) {
   for (int vk = 1; vk < 256; ++vk) {
-    if (touchedKeys[vk] && (GetAsyncKeyState(vk) & 0x8000)) keybd_event(static_cast<BYTE>(vk), 0, KEYEVENTF_KEYUP, 0);
-    touchedKeys[vk] = false;
+    if (vk == except || (offMayStay && vk == VK_OFF)) continue;
+    if (keysDown[vk]) Trip("key %02X still down in the input system %s", vk, when);
+    if (KeyHeld(static_cast<uint8_t>(vk))) Trip("key %02X still marked held %s", vk, when);
   }
-  if (GetKeyState(VK_CAPITAL) & 1) {
-    keybd_event(VK_CAPITAL, 0, 0, 0);
-    keybd_event(VK_CAPITAL, 0, KEYEVENTF_KEYUP, 0);
-  }
-  Pump();
 }
 
 }  // namespace
 
-// The picker's entry points: a window the translator can find by its class and title.
+// The platform calls the engine makes.
+BOOL WINAPI SetEvent(HANDLE h) {
+  if (h != kTouch) Trip("SetEvent on a handle that is not the touch event");
+  return TRUE;
+}
+
+void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra) {
+  if (scan != 0 || extra != 0) Trip("keybd_event(%02X) with scan %u, extra %lu", vk, scan, static_cast<unsigned long>(extra));
+  if (flags != 0 && flags != KEYEVENTF_KEYUP && flags != KEYEVENTF_SILENT)
+    Trip("keybd_event(%02X) with flags %lX", vk, static_cast<unsigned long>(flags));
+  keysDown[vk] = (flags & KEYEVENTF_KEYUP) == 0;
+}
+
+BOOL WINAPI PostKeybdMessage(HWND hwnd, UINT vk, UINT flags, UINT count, UINT* shiftStates, UINT* chars) {
+  if (hwnd != reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1))) Trip("PostKeybdMessage to a chosen window");
+  if (count != 1 || shiftStates == nullptr || chars == nullptr) Trip("PostKeybdMessage without exactly one character");
+  if (vk > 0xFF || (vk != 0 && flags != shiftStates[0])) Trip("PostKeybdMessage(%X, %X) with state %X", vk, flags, shiftStates[0]);
+  if (chars[0] == 0 || chars[0] > 0xFFFF) Trip("PostKeybdMessage of character %X", chars[0]);
+  return TRUE;
+}
+
+UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT ms, TIMERPROC proc) {
+  if (hwnd != kSettings || id != REPEAT_TIMER_ID || proc != nullptr) Trip("SetTimer other than the repeat timer");
+  if (ms == 0 || ms > 1000) Trip("the repeat timer set to %u ms", ms);
+  timer.on = true;
+  timer.due = now + ms;
+  timer.period = ms;
+  return id;
+}
+
+BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
+  if (hwnd != kSettings || id != REPEAT_TIMER_ID) Trip("KillTimer other than the repeat timer");
+  timer.on = false;
+  return TRUE;
+}
+
+HWND WINAPI FindWindowW(LPCWSTR cls, LPCWSTR title) {
+  if (cls == nullptr) Trip("FindWindowW without a class");
+  if (menuUp && std::wcscmp(cls, L"MNU") == 0 && title == nullptr) return kMenu;
+  if (pickerUp && title != nullptr && std::wcscmp(cls, kPickerClass) == 0 && std::wcscmp(title, kPickerTitle) == 0)
+    return kPicker;
+  return nullptr;
+}
+
+HWND WINAPI GetForegroundWindow(void) { return pickerUp ? kPicker : kNotes; }
+
+BOOL WINAPI PostMessageW(HWND hwnd, UINT msg, WPARAM wp, LPARAM) {
+  if (hwnd != GetForegroundWindow() || msg != WM_COMMAND || wp != IDOK) Trip("PostMessageW other than Done");
+  return TRUE;
+}
+
+BOOL WINAPI SHSipPreference(HWND hwnd, SIPSTATE) {
+  if (hwnd != GetForegroundWindow()) Trip("SHSipPreference for a window not in front");
+  return TRUE;
+}
+
+int WINAPI LoadStringW(HINSTANCE, UINT id, LPWSTR buf, int max) {
+  const wchar_t* s = id == IDS_PICKER_CLASS ? kPickerClass : id == IDS_PICKER_TITLE ? kPickerTitle : L"";
+  if (buf == nullptr || max <= 0) return 0;
+  int n = 0;
+  while (s[n] != 0 && n + 1 < max) {
+    buf[n] = s[n];
+    ++n;
+  }
+  buf[n] = 0;
+  return n;
+}
+
+// The picker's entry points.
 void OpenPicker() {
-  if (pickerWnd != nullptr) Trip("OpenPicker with the picker open");
-  WCHAR cls[RES_STRING_MAX] = {0};
-  WCHAR title[RES_STRING_MAX] = {0};
-  LoadStringW(hResDll, IDS_PICKER_CLASS, cls, RES_STRING_MAX);
-  LoadStringW(hResDll, IDS_PICKER_TITLE, title, RES_STRING_MAX);
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = DefWindowProcW;
-  wc.lpszClassName = cls;
-  RegisterClassW(&wc);
-  pickerWnd = CreateWindowExW(0, cls, title, WS_POPUP | WS_VISIBLE, 0, 0, 240, 80, nullptr, nullptr, nullptr,
-                              nullptr);
-  if (pickerWnd == nullptr) Trip("the stand-in picker window could not be made");
+  if (pickerUp) Trip("OpenPicker with the picker open");
+  pickerUp = true;
 }
 
 void ClosePicker() {
-  if (pickerWnd == nullptr) Trip("ClosePicker with no picker open");
-  DestroyWindow(pickerWnd);
-  pickerWnd = nullptr;
+  if (!pickerUp) Trip("ClosePicker with no picker open");
+  pickerUp = false;
 }
 
 void DrawPickerBitmap(HWND hwnd, WORD id) {
-  if (hwnd != pickerWnd) Trip("DrawPickerBitmap on a window that is not the picker");
+  if (hwnd != kPicker) Trip("DrawPickerBitmap on a window that is not the picker");
   if (id != PickerBitmapBase && id != PickerBitmapBase + 1) Trip("DrawPickerBitmap of bitmap %u", id);
 }
-
-// A smaller quarantine than ASan's 256 MB: every trace line the sim formats is a fresh
-// allocation, and cycling through that much memory made page faults a tenth of the run.
-// Frees are still held back long enough to catch a use after free within many inputs.
-// No allocation stack per block: recording one was a third of an execution. A report
-// still shows the bad access; replay with ASAN_OPTIONS=malloc_context_size=30 to see
-// where the block came from.
-extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16:malloc_context_size=0"; }
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   // Streams of at most 62 key bytes unless -max_len says otherwise: every state the
@@ -195,11 +215,6 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     *argv = args.data();
     *argc += 1;
   }
-  hResDll = LoadLibraryW(L"brindleres.dll");
-  if (hResDll == nullptr) {
-    std::fprintf(stderr, "fuzz_translator: brindleres.dll must lie beside the fuzzer\n");
-    std::exit(1);
-  }
   return 0;
 }
 
@@ -207,26 +222,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   currentInput = data;
   currentSize = size;
-  static bool setUp = false;
-  if (!setUp) {
-    SetUpHandheld();
-    setUp = true;
-  }
-  timerRunning = false;
-  checking = true;
 
   // The program's start values, then the settings this input chose.
   const uint32_t delays[] = {500, 250, 1000, 0};
   const uint32_t rates[] = {20, 30, 1, 0};
   testsupport::ResetEngineState();
+  hSettingsDlg = kSettings;
+  hTouchEvent = kTouch;
+  std::memset(keysDown, 0, sizeof keysDown);
+  pickerUp = false;
+  now = 0;
+  timer.on = false;
   InitialDelay = delays[data[1] >> 6];
   RepeatRate = rates[data[1] >> 6];
   PrefShift = data[0] & 1;
   PrefFn = (data[0] >> 1) & 1;
   CapsLockOn = (data[0] >> 2) & 1;
   PendingAccent = (data[1] & 0x0F) % 6;
-  const DWORD step = static_cast<DWORD>((data[1] >> 4) & 3) * 130;
-  const size_t switchAt = (data[0] & 8) != 0 ? 4u * (data[0] >> 4) : SIZE_MAX;
+  const uint32_t step = static_cast<uint32_t>((data[1] >> 4) & 3) * 130;
+  const bool switches = (data[0] & 8) != 0;
+  const size_t switchAt = switches ? 4u * (data[0] >> 4) : SIZE_MAX;
+  const bool linkEnds = !switches && (data[0] & 0x10) != 0;
+  const bool keepLatches = (data[0] & 0x20) != 0;
+  menuUp = !switches && (data[0] & 0x40) != 0;
 
   bool pressed[0x80] = {};
   size_t at = 2;
@@ -239,14 +257,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TranslateKeyByte(data[i + 2]);
     CheckState(at++);
     if (step != 0) {
-      bench::Advance(step);
-      Pump();
+      Advance(step);
       CheckState(at - 1);
     }
   }
+  // The link ends with keys still down: every one is lifted, bar a latched sticky
+  // Shift that a rebuild keeps.
+  if (linkEnds) {
+    const bool shiftKept = keepLatches && StickyShiftLatched != 0;
+    ReleaseHeldKeys(keepLatches);
+    CheckState(at);
+    if (timer.on) Trip("the repeat timer outlived the link");
+    CheckNothingDown("after the link ended", shiftKept ? VK_LSHIFT : 0, false);
+    if (shiftKept && !keysDown[VK_LSHIFT]) Trip("a rebuild lifted the latched Shift");
+    Advance(2000);
+  }
   // Every key pressed let go, then Shift and Fn twice more: whatever latched ends. Only
-  // the keys this input pressed: releasing all 128 cost more than the input itself, and
-  // a key never pressed holds nothing down.
+  // the keys this input pressed: a key never pressed holds nothing down.
   for (unsigned scan = 0; scan < 0x80; ++scan) {
     if (!pressed[scan]) continue;
     TranslateKeyByte(static_cast<uint8_t>(scan | 0x80));
@@ -258,13 +285,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       CheckState(at++);
     }
   }
-  if (RepeatTimerOn != 0) Trip("RepeatTimerOn is %u after every key was released", static_cast<uint32_t>(RepeatTimerOn));
-  if (timerRunning) Trip("the repeat timer was left running after every key was released");
-  // A tick already queued must not bring the repeat back.
-  bench::Advance(1000);
-  Pump();
-  if (RepeatTimerOn != 0) Trip("RepeatTimerOn is %u after a late tick", static_cast<uint32_t>(RepeatTimerOn));
-
-  CleanUpHandheld();
+  if (RepeatTimerOn != 0 || timer.on) Trip("the repeat was left running after every key was released");
+  CheckNothingDown("after every key was released", 0, true);
+  // A tick already on its way must not bring the repeat back nor press a key.
+  RepeatTick();
+  if (RepeatTimerOn != 0 || timer.on) Trip("a late tick brought the repeat back");
+  CheckNothingDown("after a late tick", 0, true);
   return 0;
 }
