@@ -2,7 +2,6 @@
 // the keyboard's serial line on a tty, the registry in a file and top-level windows
 // shared with other processes (a second brindle finds the first), then the program's
 // wWinMain on this thread.
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,13 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "platform/platform.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_registry.h"
 #include "platform/sim/bench_ui.h"
+#include "platform/sim/entry/signals.h"
 #include "platform/sim/instance.h"
 
 extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
@@ -67,22 +66,11 @@ std::string DefaultRegistry(std::string* error) {
 // ends the process at once. The shared windows are withdrawn either way, so the next
 // brindle does not have to find a stale socket. The registry needs nothing: every save
 // is already complete on disk.
-void EndOnSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before any other thread exists: all inherit it
-  std::thread([set] {
-    int sig = 0;
-    sigwait(&set, &sig);
-    for (const bench::TopLevelWindow& w : bench::TopLevelWindows()) PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
-    sigwait(&set, &sig);
-    sim::ShareWindowsAcrossProcesses(false);
-    _exit(128 + sig);
-  }).detach();
+void CloseEveryWindow() {
+  for (const bench::TopLevelWindow& w : bench::TopLevelWindows()) PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
 }
+
+void WithdrawSharedWindows() { sim::ShareWindowsAcrossProcesses(false); }
 
 }  // namespace
 
@@ -119,7 +107,7 @@ int main(int argc, char** argv) {
 
   // Timers and waits run on the wall clock; the main thread stays an uncounted thread,
   // as nobody here waits for the sim to settle.
-  EndOnSignals();
+  sim::EndOnSignals(CloseEveryWindow, WithdrawSharedWindows);
   bench::UseRealClock(true);
   // Days of typing would fill memory with trace lines nobody reads back.
   bench::KeepTrace(false);

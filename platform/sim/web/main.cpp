@@ -1,6 +1,5 @@
 // brindle-web: the real brindle program on the simulated handheld with the real clock,
 // a notes program to type into, and the handheld served as a page on 127.0.0.1.
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,6 +18,7 @@
 #include "platform/sim/bench_registry.h"
 #include "platform/sim/bench_ui.h"
 #include "platform/sim/bench_view.h"
+#include "platform/sim/entry/signals.h"
 #include "platform/sim/web/api.h"
 #include "platform/sim/web/notes.h"
 #include "platform/sim/web/server.h"
@@ -45,28 +45,16 @@ bool endWanted = false;
 
 // Ctrl-C: the program's windows are closed as a user closes them and the page is left;
 // a second signal ends the process at once.
-void EndOnSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before any other thread exists: all inherit it
-  std::thread([set] {
-    int sig = 0;
-    sigwait(&set, &sig);
-    {
-      std::lock_guard<std::mutex> g(endMu);
-      endWanted = true;
-    }
-    endCv.notify_all();
-    // Nobody is left to answer: open boxes take their default button.
-    bench::HoldMessageBoxes(false);
-    for (const bench::TopLevelWindow& w : bench::TopLevelWindows())
-      if (w.hwnd != web::NotesWindow()) PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
-    sigwait(&set, &sig);
-    _exit(128 + sig);
-  }).detach();
+void CloseTheProgram() {
+  {
+    std::lock_guard<std::mutex> g(endMu);
+    endWanted = true;
+  }
+  endCv.notify_all();
+  // Nobody is left to answer: open boxes take their default button.
+  bench::HoldMessageBoxes(false);
+  for (const bench::TopLevelWindow& w : bench::TopLevelWindows())
+    if (w.hwnd != web::NotesWindow()) PostMessageW(w.hwnd, WM_CLOSE, 0, 0);
 }
 
 std::string ExeDir() {
@@ -141,7 +129,7 @@ int main(int argc, char** argv) {
   }
   if (registry.empty()) registry = dir + "/web-registry.reg";
 
-  EndOnSignals();
+  sim::EndOnSignals(CloseTheProgram, nullptr);
   bench::UseRealClock(true);
   bench::KeepTrace(false);  // the page keeps the last lines; days of typing must not fill memory
   auto start = std::chrono::steady_clock::now();
