@@ -17,6 +17,9 @@ import sys
 import tempfile
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from standin_pe import write as stand_in_pe  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 MAKE_CAB = os.path.join(ROOT, "package", "make-cab")
@@ -32,25 +35,6 @@ def library(code):
     if code == "USA":
         return os.path.join(LIBDIR, "brindleres.dll")
     return os.path.join(LIBDIR, "national", code, "brindleres.dll")
-
-
-def stand_in_pe(path, machine, subsystem, payload=b""):
-    """The headers of a PE image with no sections: enough for the program check."""
-    dos = bytearray(64)
-    dos[0:2] = b"MZ"
-    struct.pack_into("<I", dos, 60, 64)
-    coff = struct.pack("<HHIIIHH", machine, 0, 0, 0, 0, 224, 0x0102)
-    opt = bytearray(224)
-    struct.pack_into("<H", opt, 0, 0x10B)
-    struct.pack_into("<I", opt, 28, 0x10000)
-    struct.pack_into("<II", opt, 32, 0x1000, 0x200)
-    struct.pack_into("<I", opt, 56, 0x1000)
-    struct.pack_into("<I", opt, 60, 0x200)
-    struct.pack_into("<H", opt, 68, subsystem)
-    struct.pack_into("<I", opt, 92, 16)
-    data = bytes(dos) + b"PE\0\0" + coff + bytes(opt)
-    with open(path, "wb") as f:
-        f.write(data + bytes(0x200 - len(data)) + payload)
 
 
 def cabextract_list(cab):
