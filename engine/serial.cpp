@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "engine/inject.h"
+#include "engine/shell_interface.h"
 #include "engine/state.h"
 #include "engine/translator.h"
-#include "shell/driver.h"
 
 std::atomic<HANDLE> hComm{INVALID_HANDLE_VALUE};
 std::atomic<uint32_t> ReaderStop{0};

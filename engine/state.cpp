@@ -1,9 +1,5 @@
 #include "engine/state.h"
 
-HMODULE hResDll = nullptr;
-HINSTANCE hInstance = nullptr;
-HWND hMainWnd = nullptr;
-HWND hMenuBar = nullptr;
 HWND hSettingsDlg = nullptr;
 HANDLE hTouchEvent = nullptr;
 

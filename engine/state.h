@@ -1,4 +1,5 @@
-// Process-wide state shared by the engine and the shell.
+// Process-wide state shared by the engine and the shell (the shell's own handles are
+// in shell/state.h).
 //
 // Handles are written once on the user-interface thread during start, before any
 // other thread exists, and are plain. Every word that more than one thread touches
@@ -11,10 +12,6 @@
 #include "platform/platform.h"
 
 // ---- handles ------------------------------------------------------------------------
-extern HMODULE hResDll;      // brindleres.dll
-extern HINSTANCE hInstance;  // brindle's own module: the icons
-extern HWND hMainWnd;
-extern HWND hMenuBar;
 extern HWND hSettingsDlg;    // owns the timers and the tray icon
 extern HANDLE hTouchEvent;   // the named event "TouchEvent"
 

@@ -2,9 +2,8 @@
 
 #include "engine/inject.h"
 #include "engine/keytables.h"
-#include "engine/picker.h"
+#include "engine/shell_interface.h"
 #include "engine/state.h"
-#include "shell/resids.h"
 
 int TrackModifier(uint8_t scan, int down) {
   if (scan == SCAN_SHIFT) {
@@ -20,16 +19,9 @@ int TrackModifier(uint8_t scan, int down) {
 }
 
 // An open picker shows the shifted bitmap while Shift and Caps Lock disagree.
-static void RedrawPicker(bool release) {
-  WCHAR cls[RES_STRING_MAX] = {0};
-  WCHAR title[RES_STRING_MAX] = {0};
-  LoadStringW(hResDll, IDS_PICKER_CLASS, cls, RES_STRING_MAX);
-  LoadStringW(hResDll, IDS_PICKER_TITLE, title, RES_STRING_MAX);
-  HWND picker = FindWindowW(cls, title);
-  if (picker == nullptr) return;
+static void ShowPickerShift(bool release) {
   bool shifted = release ? CapsLockOn != 0 : CapsLockOn == 0;
-  uint32_t id = PickerBitmapBase + (shifted ? 1 : 0);
-  DrawPickerBitmap(picker, static_cast<WORD>(id));
+  RedrawPicker(static_cast<WORD>(PickerBitmapBase + (shifted ? 1 : 0)));
 }
 
 // The key a press put down in place of the scan code's own (Page Up for Fn+Right,
@@ -63,7 +55,7 @@ void TranslateKeyByte(uint8_t keyByte) {
     ToggleCapsLock();
     return;
   }
-  if (scan == SCAN_SHIFT) RedrawPicker(release);
+  if (scan == SCAN_SHIFT) ShowPickerShift(release);
 
   // The first release after a latch ends it.
   if (release) {

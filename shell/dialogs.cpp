@@ -4,10 +4,10 @@
 
 #include "engine/inject.h"
 #include "engine/serial.h"
-#include "engine/state.h"
 #include "shell/driver.h"
 #include "shell/resids.h"
 #include "shell/settings.h"
+#include "shell/state.h"
 
 BOOL HotkeyRegistered = FALSE;
 // Made once per initialisation, kept for the life of the program.

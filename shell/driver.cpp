@@ -4,9 +4,9 @@
 
 #include "engine/inject.h"
 #include "engine/serial.h"
-#include "engine/state.h"
 #include "shell/resids.h"
 #include "shell/settings.h"
+#include "shell/state.h"
 
 std::atomic<int32_t> DriverState{DRIVER_STOPPED};
 std::atomic<int32_t> TrayIconPending{1};

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/shell_interface.h"
 #include "platform/platform.h"
 
 #define DRIVER_STOPPED 0
@@ -26,8 +27,8 @@ extern std::atomic<int32_t> TrayIconPending;
 void InitDriver();
 void StartDriver();
 void StopDriver();
-// On the user-interface thread, or on the reader thread when it gives up the line.
-void PauseDriver();
+// PauseDriver (engine/shell_interface.h) runs on the user-interface thread, or on the
+// reader thread when it gives up the line.
 void SetDriverState(int32_t state);
 void ShowDriverState();
 void RemoveTrayIcon();

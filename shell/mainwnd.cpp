@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "engine/state.h"
 #include "shell/dialogs.h"
 #include "shell/driver.h"
 #include "shell/picker.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 // The identity of a running driver: strings 1 and 2 of the resource library.
 static WCHAR ClassName[RES_STRING_MAX];

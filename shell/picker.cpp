@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "engine/inject.h"
-#include "engine/state.h"
 #include "shell/layouts.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 std::atomic<uint32_t> PickerStop{0};
 // Openings so far. A quick second Fn+Tab can open a picker while the earlier one is
@@ -75,6 +75,16 @@ void DrawPickerBitmap(HWND hwnd, WORD id) {
   HDC dc = GetDC(hwnd);
   BlitPicture(dc, id);
   ReleaseDC(hwnd, dc);
+}
+
+// Found anew by its class and title each time: nothing is cached across openings.
+void RedrawPicker(WORD bitmapId) {
+  WCHAR cls[RES_STRING_MAX] = {0};
+  WCHAR title[RES_STRING_MAX] = {0};
+  LoadStringW(hResDll, IDS_PICKER_CLASS, cls, RES_STRING_MAX);
+  LoadStringW(hResDll, IDS_PICKER_TITLE, title, RES_STRING_MAX);
+  HWND picker = FindWindowW(cls, title);
+  if (picker != nullptr) DrawPickerBitmap(picker, bitmapId);
 }
 
 void OpenPicker() {

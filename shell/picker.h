@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "engine/picker.h"
+#include "engine/shell_interface.h"
 #include "platform/platform.h"
 
 #define PICKER_X 0
@@ -21,6 +21,9 @@ RECT PickerCellRect(int cell);
 // The cell under a client point, -1 for none (the gaps between cells).
 int PickerCellAt(int x, int y);
 
+// Draws picker bitmap `id` from the resource library into the picker window at once,
+// outside any paint cycle.
+void DrawPickerBitmap(HWND hwnd, WORD id);
 // The program is ending: a picker still up closes and its thread ends, typing nothing.
 void EndPicker();
 DWORD WINAPI PickerThread(LPVOID param);

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <cwctype>
 
-#include "engine/state.h"
 #include "shell/layouts.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 static const WCHAR kCompanyKey[] = L"SOFTWARE\\Corvane";
 static const WCHAR* const kLanguageCodes[LANGUAGE_COUNT] = {L"USA", L"FRA", L"GER", L"ESP", L"PTB",

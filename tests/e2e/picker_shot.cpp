@@ -30,11 +30,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "engine/state.h"
 #include "engine/translator.h"
 #include "platform/platform.h"
 #include "shell/resids.h"
 #include "shell/settings.h"
+#include "shell/state.h"
 
 // Key bytes of the folding keyboard (press; the release has bit 7 set).
 static const uint8_t kFn = 0x77;

@@ -5,25 +5,11 @@
 
 #include "tests/support/start_values.h"
 
-namespace enginetest {
-
-// ---- the picker's entry points ----------------------------------------------------
-
-static std::string ClassOf(HWND hwnd) {
-  WCHAR cls[64] = {0};
-  GetClassNameW(hwnd, cls, 64);
-  std::string out;
-  for (const WCHAR* p = cls; *p; ++p) out += static_cast<char>(*p < 0x80 ? *p : '?');
-  return out;
-}
-
-}  // namespace enginetest
+// ---- what the engine asks of the shell --------------------------------------------
 
 void OpenPicker() { bench::Record("OpenPicker()"); }
 void ClosePicker() { bench::Record("ClosePicker()"); }
-void DrawPickerBitmap(HWND hwnd, WORD id) {
-  bench::Record("DrawPickerBitmap([" + enginetest::ClassOf(hwnd) + "], " + std::to_string(id) + ")");
-}
+void RedrawPicker(WORD id) { bench::Record("RedrawPicker(" + std::to_string(id) + ")"); }
 
 namespace enginetest {
 
@@ -135,8 +121,6 @@ void EngineTest::SetUp() {
   }
   testsupport::ResetEngineState();
 
-  hResDll = LoadLibraryW(L"brindleres.dll");
-  ASSERT_NE(hResDll, nullptr) << "brindleres.dll must lie beside the test program";
   hTouchEvent = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
   ASSERT_NE(hTouchEvent, nullptr);
 
@@ -162,8 +146,6 @@ void EngineTest::TearDown() {
   appWindow = nullptr;
   if (hTouchEvent != nullptr) CloseHandle(hTouchEvent);
   hTouchEvent = nullptr;
-  if (hResDll != nullptr) FreeLibrary(hResDll);
-  hResDll = nullptr;
   EXPECT_TRUE(bench::Reset());
 }
 
@@ -174,7 +156,7 @@ void EngineTest::Feed(const std::vector<uint8_t>& bytes) {
 
 std::vector<std::string> EngineTest::Keys() {
   return bench::Trace({"keybd_event", "PostKeybdMessage", "SetTimer", "KillTimer", "SHSipPreference",
-                       "OpenPicker", "ClosePicker", "DrawPickerBitmap"});
+                       "OpenPicker", "ClosePicker"});
 }
 
 void EngineTest::OpenMenu() {

@@ -1,7 +1,8 @@
 // A handheld for engine tests: the translator runs on the test's own thread (the
 // reader), a simulated thread owns a stand-in settings dialog that routes the
-// repeat timer as the real one does, and the picker's entry points are stand-ins
-// that write to the bench trace so their order against key events is checked too.
+// repeat timer as the real one does, and what the engine asks of the shell is stood
+// in for by calls that write to the bench trace, so their order against key events
+// is checked too.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 
 #include "engine/inject.h"
 #include "engine/keytables.h"
-#include "engine/picker.h"
+#include "engine/shell_interface.h"
 #include "engine/state.h"
 #include "engine/translator.h"
 #include "platform/platform.h"

@@ -26,11 +26,10 @@
 #include <vector>
 
 #include "engine/inject.h"
-#include "engine/picker.h"
+#include "engine/shell_interface.h"
 #include "engine/state.h"
 #include "engine/translator.h"
 #include "platform/platform.h"
-#include "shell/resids.h"
 #include "tests/support/start_values.h"
 
 namespace {
@@ -59,8 +58,6 @@ HWND const kPicker = reinterpret_cast<HWND>(0x2000);
 HWND const kMenu = reinterpret_cast<HWND>(0x3000);
 HWND const kSettings = reinterpret_cast<HWND>(0x4000);
 HANDLE const kTouch = reinterpret_cast<HANDLE>(0x5000);
-const wchar_t kPickerClass[] = L"PickerClass";
-const wchar_t kPickerTitle[] = L"Picker";
 
 bool keysDown[256];  // the input system's keys, as keybd_event left them
 bool pickerUp = false;
@@ -154,8 +151,6 @@ BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
 HWND WINAPI FindWindowW(LPCWSTR cls, LPCWSTR title) {
   if (cls == nullptr) Trip("FindWindowW without a class");
   if (menuUp && std::wcscmp(cls, L"MNU") == 0 && title == nullptr) return kMenu;
-  if (pickerUp && title != nullptr && std::wcscmp(cls, kPickerClass) == 0 && std::wcscmp(title, kPickerTitle) == 0)
-    return kPicker;
   return nullptr;
 }
 
@@ -171,18 +166,6 @@ BOOL WINAPI SHSipPreference(HWND hwnd, SIPSTATE) {
   return TRUE;
 }
 
-int WINAPI LoadStringW(HINSTANCE, UINT id, LPWSTR buf, int max) {
-  const wchar_t* s = id == IDS_PICKER_CLASS ? kPickerClass : id == IDS_PICKER_TITLE ? kPickerTitle : L"";
-  if (buf == nullptr || max <= 0) return 0;
-  int n = 0;
-  while (s[n] != 0 && n + 1 < max) {
-    buf[n] = s[n];
-    ++n;
-  }
-  buf[n] = 0;
-  return n;
-}
-
 // The picker's entry points.
 void OpenPicker() {
   if (pickerUp) Trip("OpenPicker with the picker open");
@@ -194,9 +177,8 @@ void ClosePicker() {
   pickerUp = false;
 }
 
-void DrawPickerBitmap(HWND hwnd, WORD id) {
-  if (hwnd != kPicker) Trip("DrawPickerBitmap on a window that is not the picker");
-  if (id != PickerBitmapBase && id != PickerBitmapBase + 1) Trip("DrawPickerBitmap of bitmap %u", id);
+void RedrawPicker(WORD id) {
+  if (id != PickerBitmapBase && id != PickerBitmapBase + 1) Trip("RedrawPicker with bitmap %u", id);
 }
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {

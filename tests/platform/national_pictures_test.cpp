@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/state.h"
 #include "platform/platform.h"
 #include "shell/layouts.h"
 #include "shell/settings.h"
+#include "shell/state.h"
 
 namespace {
 

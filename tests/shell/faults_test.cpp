@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/state.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_gdi.h"
@@ -28,6 +27,7 @@
 #include "shell/dialogs.h"
 #include "shell/driver.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 namespace programtest {
 namespace {

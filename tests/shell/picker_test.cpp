@@ -3,17 +3,17 @@
 #include <mutex>
 #include <string>
 
-#include "engine/state.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_gdi.h"
-#include "platform/sim/bench_user.h"
 #include "platform/sim/bench_modules.h"
 #include "platform/sim/bench_ui.h"
+#include "platform/sim/bench_user.h"
 #include "program_fixture.h"
 #include "shell/layouts.h"
 #include "shell/picker.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 namespace programtest {
 namespace {

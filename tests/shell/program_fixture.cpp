@@ -1,13 +1,13 @@
 #include "program_fixture.h"
 
 #include "engine/serial.h"
-#include "engine/state.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_user.h"
 #include "shell/dialogs.h"
 #include "shell/driver.h"
 #include "shell/mainwnd.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 #include "tests/support/start_values.h"
 
 namespace programtest {

@@ -4,7 +4,6 @@
 #include <regex>
 
 #include "engine/serial.h"
-#include "engine/state.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_modules.h"
@@ -17,6 +16,7 @@
 #include "shell/driver.h"
 #include "shell/layouts.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 namespace programtest {
 namespace {

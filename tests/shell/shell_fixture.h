@@ -13,7 +13,6 @@
 
 #include "engine/inject.h"
 #include "engine/serial.h"
-#include "engine/state.h"
 #include "platform/platform.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
@@ -23,6 +22,7 @@
 #include "program_fixture.h"
 #include "shell/driver.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 namespace shelltest {
 

@@ -8,9 +8,9 @@
 #include <initializer_list>
 
 #include "engine/keytables.h"
-#include "engine/state.h"
 #include "platform/sim/bench.h"
 #include "shell/resids.h"
+#include "shell/state.h"
 
 namespace stress {
 
