@@ -5,10 +5,6 @@
 // and ends the program by its Exit command, answered Yes.
 //
 //   idle_cpu [seconds]     (default 10)
-#include <pty.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,40 +20,23 @@
 #include "shell/driver.h"
 #include "shell/mainwnd.h"
 #include "shell/resids.h"
-
-static DWORD WINAPI ProgramThread(LPVOID) {
-  static WCHAR commandLine[] = L"";
-  return static_cast<DWORD>(wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW));
-}
-
-static double CpuSeconds() {
-  rusage u;
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// The user's exit: the Exit command of the menu bar, and Yes to the question.
-static bool ExitProgram(HANDLE program) {
-  bench::AnswerNextMessageBox(IDYES);
-  if (!bench::ChooseMenuCommand(hMainWnd, IDM_EXIT)) return false;
-  // The real clock: give the program a few seconds, not forever.
-  return WaitForSingleObject(program, 5000) == WAIT_OBJECT_0;
-}
+#include "tests/support/program_run.h"
+#include "tests/support/pty.h"
 
 int main(int argc, char** argv) {
   int seconds = argc > 1 ? atoi(argv[1]) : 10;
   if (seconds <= 0) seconds = 10;
 
-  int master = -1, slave = -1;
-  char name[256];
-  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+  support::Pty pty;
+  if (!pty.Open()) {
     perror("openpty");
     return 1;
   }
+  const char* name = pty.name.c_str();
   bench::UseRealClock(true);
-  bench::UseComPath(name);
+  bench::UseComPath(pty.name);
 
-  HANDLE program = CreateThread(nullptr, 0, ProgramThread, nullptr, 0, nullptr);
+  HANDLE program = support::StartProgram();
   if (program == nullptr) {
     fprintf(stderr, "the program's thread did not start\n");
     return 1;
@@ -65,21 +44,21 @@ int main(int argc, char** argv) {
   bench::Settle();
   if (DriverState != DRIVER_RUNNING) {
     fprintf(stderr, "the driver did not start on %s (state %d)\n", name, (int)DriverState.load());
-    ExitProgram(program);
+    support::ExitProgramAsUser(program, 5000);
     return 1;
   }
 
-  double cpu0 = CpuSeconds();
+  double cpu0 = support::CpuSeconds();
   auto t0 = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  double cpu = CpuSeconds() - cpu0;
+  double cpu = support::CpuSeconds() - cpu0;
   double real = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 
   // The driver was live all along: a key byte written now is typed.
   bench::ClearTrace();
-  const unsigned char key[] = {0x04, 0x84};
+  const uint8_t key[] = {0x04, 0x84};
   bool typed = false;
-  if (write(master, key, sizeof key) == (ssize_t)sizeof key) {
+  if (pty.Write(key, sizeof key)) {
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!typed && std::chrono::steady_clock::now() < until) {
       typed = bench::Trace({"keybd_event(0x41"}).size() == 2;
@@ -87,12 +66,11 @@ int main(int argc, char** argv) {
     }
   }
 
-  bool ended = ExitProgram(program);
+  // The real clock: give the program a few seconds, not forever.
+  bool ended = support::ExitProgramAsUser(program, 5000);
   DWORD code = 0;
   GetExitCodeThread(program, &code);
   CloseHandle(program);
-  close(master);
-  close(slave);
 
   printf("driver running on %s, no key pressed, %.1f s real time\n", name, real);
   printf("process CPU time: %.6f s (%.4f %%)\n", cpu, 100.0 * cpu / real);

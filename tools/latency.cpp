@@ -19,7 +19,6 @@
 //   latency [idle_bytes] [load_bytes]     (default 1000 and 20000; paced: load_bytes / 4)
 //
 // Output: one "name: key=value ..." line per figure, times in microseconds.
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,6 +44,8 @@
 #include "shell/driver.h"
 #include "shell/mainwnd.h"
 #include "shell/resids.h"
+#include "tests/support/program_run.h"
+#include "tests/support/pty.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -148,23 +149,15 @@ static Figures Measure(const std::vector<int64_t>& written) {
   return f;
 }
 
-static bool WriteByte(int fd, uint8_t b) {
-  for (;;) {
-    ssize_t w = write(fd, &b, 1);
-    if (w == 1) return true;
-    if (w < 0 && errno == EINTR) continue;
-    return false;
-  }
-}
-
 // One byte at a time: write, wait for its event, then a gap with nothing on the line.
-static Figures RunIdle(int master, size_t bytes) {
+static Figures RunIdle(support::Pty& pty, size_t bytes) {
   BeginRun(bytes);
   std::vector<int64_t> written;
   written.reserve(bytes);
   for (size_t i = 0; i < bytes; ++i) {
     written.push_back(Nanos());
-    if (!WriteByte(master, StreamByte(i))) break;
+    const uint8_t b = StreamByte(i);
+    if (!pty.Write(&b, 1)) break;
     if (!AwaitTyped(i + 1, 5)) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
   }
@@ -172,7 +165,7 @@ static Figures RunIdle(int master, size_t bytes) {
 }
 
 // The stream written with `gapNs` between bytes (0: as fast as the terminal takes it).
-static Figures RunStream(int master, size_t bytes, int64_t gapNs) {
+static Figures RunStream(support::Pty& pty, size_t bytes, int64_t gapNs) {
   BeginRun(bytes);
   std::vector<int64_t> written;
   written.reserve(bytes);
@@ -184,7 +177,8 @@ static Figures RunStream(int master, size_t bytes, int64_t gapNs) {
       if (due > now) std::this_thread::sleep_for(std::chrono::nanoseconds(due - now));
     }
     written.push_back(Nanos());
-    if (!WriteByte(master, StreamByte(i))) break;
+    const uint8_t b = StreamByte(i);
+    if (!pty.Write(&b, 1)) break;
   }
   AwaitTyped(written.size(), 60);
   return Measure(written);
@@ -233,19 +227,7 @@ static void EndLoad(Load& load) {
   load.go = -1;
 }
 
-static DWORD WINAPI ProgramThread(LPVOID) {
-  static WCHAR commandLine[] = L"";
-  return static_cast<DWORD>(wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW));
-}
-
 static int64_t ProgramStart = 0;
-
-// The user's exit: the Exit command of the menu bar, and Yes to the question.
-static bool ExitProgram(HANDLE program) {
-  bench::AnswerNextMessageBox(IDYES);
-  if (!bench::ChooseMenuCommand(hMainWnd, IDM_EXIT)) return false;
-  return WaitForSingleObject(program, 5000) == WAIT_OBJECT_0;
-}
 
 static void Print(const char* name, const Figures& f, size_t asked) {
   printf("%s: bytes=%zu typed=%zu wrong=%zu repeats=%zu p50_us=%.1f p99_us=%.1f max_us=%.1f bytes_per_s=%.0f\n",
@@ -264,20 +246,20 @@ int main(int argc, char** argv) {
   long cores = sysconf(_SC_NPROCESSORS_ONLN);
   Load load = PrepareLoad(cores > 0 ? static_cast<int>(cores) : 1);
 
-  int master = -1, slave = -1;
-  char name[256];
-  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+  support::Pty pty;
+  if (!pty.Open()) {
     perror("openpty");
     EndLoad(load);
     return 1;
   }
+  const char* name = pty.name.c_str();
   bench::UseRealClock(true);
-  bench::UseComPath(name);
+  bench::UseComPath(pty.name);
   bench::KeepTrace(false);
   bench::SetTraceSink(Sink);
 
   ProgramStart = Nanos();
-  HANDLE program = CreateThread(nullptr, 0, ProgramThread, nullptr, 0, nullptr);
+  HANDLE program = support::StartProgram();
   if (program == nullptr) {
     fprintf(stderr, "the program's thread did not start\n");
     EndLoad(load);
@@ -286,7 +268,7 @@ int main(int argc, char** argv) {
   bench::Settle();
   if (DriverState != DRIVER_RUNNING) {
     fprintf(stderr, "the driver did not start on %s (state %d)\n", name, (int)DriverState.load());
-    ExitProgram(program);
+    support::ExitProgramAsUser(program, 5000);
     EndLoad(load);
     return 1;
   }
@@ -298,20 +280,18 @@ int main(int argc, char** argv) {
   printf("start: wwinmain_to_first_wait_us=%.1f\n",
          firstWait ? static_cast<double>(firstWait - ProgramStart) / 1000.0 : -1.0);
 
-  Figures idle = RunIdle(master, static_cast<size_t>(idleBytes));
+  Figures idle = RunIdle(pty, static_cast<size_t>(idleBytes));
   StartLoad(load);
-  Figures full = RunStream(master, static_cast<size_t>(loadBytes), 0);
+  Figures full = RunStream(pty, static_cast<size_t>(loadBytes), 0);
   // 10 bits a byte (start, 8 data, stop) at 9600 baud.
-  Figures paced = RunStream(master, static_cast<size_t>(loadBytes / 4), 1000000000LL * 10 / 9600);
+  Figures paced = RunStream(pty, static_cast<size_t>(loadBytes / 4), 1000000000LL * 10 / 9600);
   EndLoad(load);
 
   bench::SetTraceSink(nullptr);
-  bool ended = ExitProgram(program);
+  bool ended = support::ExitProgramAsUser(program, 5000);
   DWORD code = 0;
   GetExitCodeThread(program, &code);
   CloseHandle(program);
-  close(master);
-  close(slave);
 
   printf("terminal: %s, load: %ld spinning processes\n", name, cores);
   Print("idle", idle, static_cast<size_t>(idleBytes));

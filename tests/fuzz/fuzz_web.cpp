@@ -9,7 +9,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/bench.h"
-#include "platform/sim/web/api.h"
+#include "hosts/web/api.h"
 
 namespace {
 

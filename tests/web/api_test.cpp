@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
-#include "platform/sim/web/api.h"
+#include "hosts/web/api.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The page, its requests and its updates over HTTP (cpp-httplib).
-#include "platform/sim/web/server.h"
+#include "hosts/web/server.h"
 
 #include <httplib.h>
 
@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "platform/sim/bench_view.h"
-#include "platform/sim/web/api.h"
+#include "hosts/web/api.h"
 
 namespace web {
 

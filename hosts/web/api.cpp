@@ -1,7 +1,7 @@
 // The browser view's requests and the state it draws. Every control the page has maps
 // to one thing the bench's user does: a stylus press, a key byte on the line, the
 // cradle, a tray tap, a menu command, a message box's answer.
-#include "platform/sim/web/api.h"
+#include "hosts/web/api.h"
 
 #include <cinttypes>
 #include <cstdio>

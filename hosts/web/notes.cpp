@@ -1,5 +1,5 @@
 // The notes program: what a person types into on the handheld.
-#include "platform/sim/web/notes.h"
+#include "hosts/web/notes.h"
 
 #include <atomic>
 

@@ -18,10 +18,10 @@
 #include "platform/sim/bench_registry.h"
 #include "platform/sim/bench_ui.h"
 #include "platform/sim/bench_view.h"
-#include "platform/sim/entry/signals.h"
-#include "platform/sim/web/api.h"
-#include "platform/sim/web/notes.h"
-#include "platform/sim/web/server.h"
+#include "hosts/signals.h"
+#include "hosts/web/api.h"
+#include "hosts/web/notes.h"
+#include "hosts/web/server.h"
 
 extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
 
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   }
   if (registry.empty()) registry = dir + "/web-registry.reg";
 
-  sim::EndOnSignals(CloseTheProgram, nullptr);
+  host::EndOnSignals(CloseTheProgram, nullptr);
   bench::UseRealClock(true);
   bench::KeepTrace(false);  // the page keeps the last lines; days of typing must not fill memory
   auto start = std::chrono::steady_clock::now();

@@ -17,7 +17,7 @@
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_registry.h"
 #include "platform/sim/bench_ui.h"
-#include "platform/sim/entry/signals.h"
+#include "hosts/signals.h"
 #include "platform/sim/instance.h"
 
 extern "C" int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, LPWSTR commandLine, int showCommand);
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
 
   // Timers and waits run on the wall clock; the main thread stays an uncounted thread,
   // as nobody here waits for the sim to settle.
-  sim::EndOnSignals(CloseEveryWindow, WithdrawSharedWindows);
+  host::EndOnSignals(CloseEveryWindow, WithdrawSharedWindows);
   bench::UseRealClock(true);
   // Days of typing would fill memory with trace lines nobody reads back.
   bench::KeepTrace(false);

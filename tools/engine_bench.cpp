@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/picker.h"
+#include "engine/shell_interface.h"
 #include "engine/state.h"
 #include "engine/translator.h"
 #include "platform/platform.h"
@@ -25,7 +25,7 @@
 
 void OpenPicker() {}
 void ClosePicker() {}
-void DrawPickerBitmap(HWND, WORD) {}
+void RedrawPicker(WORD) {}
 
 namespace {
 
@@ -115,7 +115,6 @@ LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) { return DefWindowProc
 
 void Prepare() {
   bench::Reset();
-  hResDll = LoadLibraryW(L"brindleres.dll");
   hTouchEvent = CreateEventW(nullptr, FALSE, FALSE, L"TouchEvent");
   WNDCLASSW wc = {};
   wc.lpfnWndProc = Proc;
@@ -131,8 +130,6 @@ void Finish() {
   hSettingsDlg = nullptr;
   CloseHandle(hTouchEvent);
   hTouchEvent = nullptr;
-  if (hResDll) FreeLibrary(hResDll);
-  hResDll = nullptr;
   bench::KeepTrace(true);
 }
 
@@ -209,10 +206,6 @@ HWND WINAPI FindWindowW(LPCWSTR, LPCWSTR) { return nullptr; }
 HWND WINAPI GetForegroundWindow(void) { return nullptr; }
 BOOL WINAPI PostMessageW(HWND, UINT, WPARAM, LPARAM) { return TRUE; }
 BOOL WINAPI SHSipPreference(HWND, SIPSTATE) { return TRUE; }
-int WINAPI LoadStringW(HINSTANCE, UINT, LPWSTR buf, int max) {
-  if (buf != nullptr && max > 0) buf[0] = 0;
-  return 0;
-}
 #endif
 
 BENCHMARK_MAIN();

@@ -1,7 +1,7 @@
 // Ending a Linux program that runs on the simulated handheld from the terminal.
 #pragma once
 
-namespace sim {
+namespace host {
 
 // Blocks SIGINT, SIGTERM and SIGHUP in this thread and every thread made after it (so
 // call it first), and waits for them on a thread of its own. The first signal runs
@@ -9,4 +9,4 @@ namespace sim {
 // `last`, when given, and ends the process at once with 128 + the signal.
 void EndOnSignals(void (*first)(), void (*last)());
 
-}  // namespace sim
+}  // namespace host

@@ -1,4 +1,4 @@
-#include "platform/sim/entry/signals.h"
+#include "hosts/signals.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -6,7 +6,7 @@
 
 #include <thread>
 
-namespace sim {
+namespace host {
 
 void EndOnSignals(void (*first)(), void (*last)()) {
   sigset_t set;
@@ -25,4 +25,4 @@ void EndOnSignals(void (*first)(), void (*last)()) {
   }).detach();
 }
 
-}  // namespace sim
+}  // namespace host
