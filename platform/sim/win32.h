@@ -399,9 +399,6 @@ SHORT WINAPI GetAsyncKeyState(int vk);
 BOOL WINAPI RegisterHotKey(HWND hwnd, int id, UINT modifiers, UINT vk);
 BOOL WINAPI UnregisterHotKey(HWND hwnd, int id);
 
-// The Pocket PC shell call that puts the input panel down (trace: "SHSipPreference([Class], 2)").
-typedef enum { SIP_UP = 0, SIP_DOWN, SIP_FORCEDOWN, SIP_UNCHANGED, SIP_INPUTDIALOG } SIPSTATE;
-BOOL WINAPI SHSipPreference(HWND hwnd, SIPSTATE st);
 
 // ---- modules and resources ----------------------------------------------------
 #define RT_BITMAP MAKEINTRESOURCEW(2)

@@ -126,48 +126,8 @@ BOOL WINAPI SetDlgItemTextW(HWND dialog, int id, LPCWSTR text);
 HANDLE WINAPI LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags);
 #define LoadImage LoadImageW
 
-// ---- Pocket PC shell: menu bar, dialogs, full screen ----------------------------
-// The handheld's layout of this structure: eight 32-bit words, cbSize 32 there. The sim
-// also takes this build's own size.
-typedef struct tagSHMENUBARINFO {
-  DWORD cbSize;
-  HWND hwndParent;
-  DWORD dwFlags;
-  UINT nToolBarId;
-  HINSTANCE hInstRes;
-  int nBmpId;
-  int cBmpImages;
-  HWND hwndMB;
-} SHMENUBARINFO, *PSHMENUBARINFO;
-#define SHCMBF_EMPTYBAR 0x0001
-#define SHCMBF_HIDDEN 0x0002
-#define SHCMBF_HIDESIPBUTTON 0x0004
-#define SHCMBF_COLORBK 0x0008
-#define SHCMBF_HMENU 0x0010
-// A bar at the bottom of the screen, owned by hwndParent, built from the RCDATA
-// resource nToolBarId of hInstRes (trace: "SHCreateMenuBar(131)").
-BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info);
-
-typedef struct tagSHINITDLGINFO {
-  DWORD dwMask;
-  HWND hDlg;
-  DWORD dwFlags;
-} SHINITDLGINFO, *PSHINITDLGINFO;
-#define SHIDIM_FLAGS 0x0001
-#define SHIDIF_DONEBUTTON 0x0001
-#define SHIDIF_SIZEDLG 0x0002
-#define SHIDIF_SIZEDLGFULLSCREEN 0x0004
-#define SHIDIF_SIPDOWN 0x0008
-#define SHIDIF_FULLSCREENNOMENUBAR 0x0010
-#define SHIDIF_EMPTYMENU 0x0020
-// Sizes the dialog to the screen below the task bar (trace: "SHInitDialog([Class], 0xD)").
-BOOL WINAPI SHInitDialog(SHINITDLGINFO* info);
-
-#define SHFS_SHOWTASKBAR 0x0001
-#define SHFS_HIDETASKBAR 0x0002
-#define SHFS_SHOWSIPBUTTON 0x0004
-#define SHFS_HIDESIPBUTTON 0x0008
-#define SHFS_SHOWSTARTICON 0x0010
-#define SHFS_HIDESTARTICON 0x0020
-// Remembered per window (trace: "SHFullScreen([Class], 0x8)").
-BOOL WINAPI SHFullScreen(HWND hwnd, DWORD state);
+// ---- Pocket PC shell: menu bar, dialogs, full screen, input panel -----------------
+// The sim records each in its trace ("SHCreateMenuBar(131)", "SHInitDialog([Class], 0xD)",
+// "SHFullScreen([Class], 0x8)", "SHSipPreference([Class], 2)"), also takes this build's
+// own size of SHMENUBARINFO, and sizes a dialog to the screen below the task bar.
+#include "platform/aygshell.h"

@@ -124,6 +124,7 @@ BOOL WINAPI VirtualCopy(LPVOID dest, LPVOID, DWORD size, DWORD) {
   return VirtualAlloc(dest, size, MEM_COMMIT, PAGE_READWRITE) != nullptr;
 }
 
+// No input panel on a desktop.
 BOOL WINAPI SHSipPreference(HWND, SIPSTATE) {
   return TRUE;
 }
@@ -220,6 +221,13 @@ static HMENU BuildMenuBar(HINSTANCE res, UINT id) {
   return bar;
 }
 
+// Builds the bar as a desktop menu on hwndParent (a top-level window): a button with a
+// sub-menu becomes a popup holding that sub-menu of the MENU resource; any other a menu
+// item sending its command as WM_COMMAND to hwndParent. SHCMBF_HMENU: nToolBarId is a
+// MENU resource, set as it is. SHCMBF_EMPTYBAR: an empty bar. hwndMB is a hidden child
+// window of hwndParent that owns the desktop menu: destroying it takes the menu off
+// hwndParent again. A bad or missing resource: FALSE, hwndMB 0,
+// ERROR_RESOURCE_DATA_NOT_FOUND.
 BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info) {
   if (info == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -262,6 +270,8 @@ BOOL WINAPI SHCreateMenuBar(SHMENUBARINFO* info) {
   return TRUE;
 }
 
+// No Done button on a desktop. A pop-up dialog asked to fill the screen fills the work
+// area, as on the handheld; a child dialog keeps its size (its parent places it).
 BOOL WINAPI SHInitDialog(SHINITDLGINFO* info) {
   if (info == nullptr || !IsWindow(info->hDlg)) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -314,6 +324,7 @@ BOOL WINAPI brindle_CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSE
   return ok;
 }
 
+// No task bar or input panel button to hide on a desktop.
 BOOL WINAPI SHFullScreen(HWND, DWORD) {
   return TRUE;
 }
