@@ -31,6 +31,8 @@ static void FillTrayRecord(NOTIFYICONDATA* data, UINT flags, HICON icon) {
 
 void ShowDriverState() {
   int statusIcon, statusText, trayIcon;
+  // The button says what a tap on it does: a running or paused driver is stopped.
+  int buttonText = IDS_STOP_BUTTON;
   switch (DriverState.load()) {
     case DRIVER_RUNNING:
       statusIcon = IDI_STATUS_RUNNING;
@@ -46,6 +48,7 @@ void ShowDriverState() {
       statusIcon = IDI_STATUS_STOPPED;
       statusText = IDS_STATUS_STOPPED;
       trayIcon = IDI_TRAY_STOPPED;
+      buttonText = IDS_START_BUTTON;
       break;
   }
   HICON icon = LoadIconW(hInstance, MAKEINTRESOURCEW(statusIcon));
@@ -53,6 +56,10 @@ void ShowDriverState() {
   LoadStringW(hResDll, statusText, text, RES_STRING_MAX);
   SendDlgItemMessageW(hSettingsDlg, IDC_STATUS_ICON, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
   SetDlgItemTextW(hSettingsDlg, IDC_STATUS_TEXT, text);
+  WCHAR label[RES_STRING_MAX] = {0};
+  // A library without the word leaves the template's text.
+  if (LoadStringW(hResDll, buttonText, label, RES_STRING_MAX) > 0)
+    SetDlgItemTextW(hSettingsDlg, IDC_START_STOP, label);
 
   NOTIFYICONDATA data;
   FillTrayRecord(&data, NIF_MESSAGE | NIF_ICON, LoadIconW(hInstance, MAKEINTRESOURCEW(trayIcon)));

@@ -1,5 +1,8 @@
 // The driver program from start to exit, as a user meets it: the settings page, its
 // settings in the registry, the menu bar, the About box, the exit question, a second copy.
+#include <unistd.h>
+
+#include <atomic>
 #include <cstring>
 #include <regex>
 
@@ -26,6 +29,73 @@ const char kWritten[] = "RegSetValueEx(HKCU\\SOFTWARE\\Corvane\\Tavlo, ";
 
 std::string Written(const char* name, long value) {
   return std::string(kWritten) + name + ", REG_DWORD, " + std::to_string(value) + ")";
+}
+
+// The user-interface thread's focus as GetFocus() answers there, asked and moved through
+// a hook in front of the settings dialog's procedure (the test's own thread has a focus
+// of its own).
+const UINT kAskFocus = WM_APP + 50;
+const UINT kMoveFocus = WM_APP + 51;  // wParam: the dialog's control to focus
+std::atomic<WNDPROC> dialogProc{nullptr};
+std::atomic<HWND> uiFocus{nullptr};
+
+LRESULT CALLBACK FocusProbe(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kAskFocus) {
+    uiFocus = GetFocus();
+    return 0;
+  }
+  if (msg == kMoveFocus) {
+    SetFocus(GetDlgItem(hwnd, static_cast<int>(wp)));
+    return 0;
+  }
+  return CallWindowProcW(dialogProc.load(), hwnd, msg, wp, lp);
+}
+
+void HookFocusProbe() {
+  dialogProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hSettingsDlg, GWLP_WNDPROC));
+  SetWindowLongPtrW(hSettingsDlg, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FocusProbe));
+}
+
+HWND UiFocus() {
+  uiFocus = reinterpret_cast<HWND>(-1);
+  PostMessageW(hSettingsDlg, kAskFocus, 0, 0);
+  bench::Settle();
+  return uiFocus;
+}
+
+void MoveUiFocus(int control) {
+  PostMessageW(hSettingsDlg, kMoveFocus, static_cast<WPARAM>(control), 0);
+  bench::Settle();
+}
+
+// A string of the program's resource library, UTF-8.
+std::string LibraryText(UINT id) {
+  WCHAR text[RES_STRING_MAX] = {0};
+  LoadStringW(hResDll, id, text, RES_STRING_MAX);
+  std::string out;
+  for (const WCHAR* p = text; *p; ++p) {
+    uint32_t c = static_cast<uint32_t>(*p);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// A national build of the resource library, bin/national/<CODE>/, by its full path.
+std::string NationalLibrary(const std::string& code) {
+  char exe[4096] = {0};
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  std::string dir = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
+  dir = dir.substr(0, dir.rfind('/'));
+  return dir + "/national/" + code + "/brindleres.dll";
 }
 
 using ProgramStart = ProgramTest;
@@ -238,7 +308,10 @@ TEST_F(ProgramStart, WithoutTheResourceLibraryOnlyTheBoxAppears) {
 TEST_F(ProgramStart, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   Launch();
   ASSERT_TRUE(Running());
-  // The user has put the window away meanwhile.
+  HookFocusProbe();
+  // The user has put the window away meanwhile, the focus last on the help button.
+  MoveUiFocus(IDC_HELP_BUTTON);
+  ASSERT_EQ(UiFocus(), GetDlgItem(hSettingsDlg, IDC_HELP_BUTTON));
   ShowWindow(hMainWnd, SW_HIDE);
   int opens = bench::PortOpensTotal();
   bench::ClearTrace();
@@ -251,6 +324,7 @@ TEST_F(ProgramStart, ASecondCopyBringsTheFirstToTheFrontAndEnds) {
   EXPECT_TRUE(Running());
   EXPECT_EQ(GetForegroundWindow(), hMainWnd);
   EXPECT_TRUE(IsWindowVisible(hSettingsDlg));
+  EXPECT_EQ(UiFocus(), hSettingsDlg) << "the focus is on the settings page";
   int mains = 0;
   for (const auto& w : bench::TopLevelWindows()) mains += w.hwnd == hMainWnd;
   EXPECT_EQ(mains, 1);
@@ -311,7 +385,9 @@ TEST_F(ProgramExit, OnlyNoKeepsTheDriverRunning) {
     ASSERT_TRUE(bench::Reset());
     ResetProgramState();
     Launch();
-    SetFocus(nullptr);
+    HookFocusProbe();
+    MoveUiFocus(IDC_HELP_BUTTON);
+    ASSERT_EQ(UiFocus(), GetDlgItem(hSettingsDlg, IDC_HELP_BUTTON));
     if (row.answer == 0)
       bench::FailNextMessageBox();
     else
@@ -326,7 +402,8 @@ TEST_F(ProgramExit, OnlyNoKeepsTheDriverRunning) {
     }
     EXPECT_EQ(DriverState, DRIVER_RUNNING);
     EXPECT_EQ(bench::TrayIconCount(), 1);
-    // The focus is back on the dialog: Caps Lock still reaches it as the hot key.
+    EXPECT_EQ(UiFocus(), hSettingsDlg) << "the focus is back on the dialog";
+    // Caps Lock still reaches the dialog as the hot key.
     bench::PressCapsLock();
     bench::Settle();
     EXPECT_EQ(CapsLockOn, 1u);
@@ -410,6 +487,47 @@ TEST_F(SettingsPage, StartStopButtonStopsAndStartsTheDriver) {
   EXPECT_EQ(DriverState, DRIVER_RUNNING);
   EXPECT_EQ(bench::DescribeIcon(bench::ControlIcon(GetDlgItem(hSettingsDlg, IDC_STATUS_ICON))).id,
             IDI_STATUS_RUNNING);
+}
+
+// The start/stop button says what a tap on it does, in each national build: the word for
+// Stop while the driver runs or is paused, the word for Start while it is stopped.
+TEST_F(SettingsPage, StartStopButtonSaysWhatATapDoes) {
+  for (const char* code : {"USA", "FRA", "GER", "ESP", "PTB", "ITA"}) {
+    SCOPED_TRACE(code);
+    ASSERT_TRUE(bench::Reset());
+    ResetProgramState();
+    if (std::string(code) != "USA") bench::PlaceLibrary("brindleres.dll", NationalLibrary(code));
+    bench::SetPortBusy(true);  // paused from the start
+    Launch();
+    ASSERT_TRUE(Running());
+    ASSERT_EQ(LibraryText(IDS_LANGUAGE), code);
+    const std::string start = LibraryText(IDS_START_BUTTON), stop = LibraryText(IDS_STOP_BUTTON);
+    EXPECT_FALSE(start.empty());
+    EXPECT_FALSE(stop.empty());
+    EXPECT_NE(start, stop);
+    if (std::string(code) == "USA") {
+      EXPECT_EQ(start, "Start");
+      EXPECT_EQ(stop, "Stop");
+    }
+    auto label = [] { return bench::ControlText(hSettingsDlg, IDC_START_STOP); };
+    ASSERT_EQ(DriverState, DRIVER_PAUSED);
+    EXPECT_EQ(label(), stop) << "paused: a tap stops it";
+    const struct {
+      bool portBusy;
+      int32_t state;
+    } taps[] = {{false, DRIVER_STOPPED}, {false, DRIVER_RUNNING}, {false, DRIVER_STOPPED}, {true, DRIVER_PAUSED},
+                {true, DRIVER_STOPPED}};
+    for (const auto& tap : taps) {
+      bench::SetPortBusy(tap.portBusy);
+      ASSERT_NE(bench::TapControl(hSettingsDlg, IDC_START_STOP), nullptr);
+      bench::Settle();
+      ASSERT_EQ(DriverState, tap.state);
+      EXPECT_EQ(label(), tap.state == DRIVER_STOPPED ? start : stop) << "state " << tap.state;
+    }
+    bench::SetPortBusy(false);
+    ExitWithAnswer(IDYES);
+    EXPECT_EQ(WaitForExit(), 0u);
+  }
 }
 
 TEST_F(SettingsPage, HelpFromTheButtonAndTheMenuOpensTheTopic) {
