@@ -55,8 +55,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       CreateSettingsDialog(hwnd);
       return 0;
     case WM_DESTROY:
-      EndPicker();
+      // The driver first: with its reader gone nothing opens another picker.
       ShutdownDriver();
+      EndPicker();
       PostQuitMessage(0);
       return 0;
     case WM_HELP:

@@ -8,19 +8,41 @@
 #include "shell/state.h"
 
 std::atomic<uint32_t> PickerStop{0};
-// Openings so far. A quick second Fn+Tab can open a picker while the earlier one is
-// still closing: only the latest opening clears PickerOpen and gives the foreground
-// back, or the earlier one would close the new picker and leave the flag wrong.
+// Openings so far; the latest is the picker the user sees. A quick second Fn+Tab can
+// open a picker while an earlier one is still closing: only the latest opening, or one
+// with a pick to type, gives the foreground back, or the earlier one would close the new
+// picker. The count is also each opening's number in PickerOpen (picker.h).
 static std::atomic<uint32_t> PickerOpenings{0};
 // The window to give the foreground back to, kept across openings that follow each other.
 static std::atomic<HWND> PickerReturnTo{nullptr};
-// Openings whose thread has not ended. The first of a run of overlapping openings notes
-// the window in front: a later one cannot tell from the foreground, which a superseded
-// picker may have taken down with its window, leaving none.
+// Picker threads that have not ended, counted from OpenPicker on. The first of a run of
+// overlapping openings notes the window in front: a later one cannot tell from the
+// foreground, which a superseded picker may have taken down with its window, leaving none.
 static std::atomic<uint32_t> PickersLive{0};
+// Set while the program's exit waits for the picker threads; the thread that ends last
+// takes it and sets it.
+static std::atomic<HANDLE> PickersEnded{nullptr};
 
-// The character picked in the current opening, 0 for none.
-static std::atomic<uint16_t> PickerResult{0};
+// 0 is "closed" and 1 the translator's own mark, so neither numbers an opening.
+static uint32_t NextOpening() {
+  uint32_t opening;
+  do opening = ++PickerOpenings;
+  while (opening < 2);
+  return opening;
+}
+
+// Clears PickerOpen only while it still holds this opening's number.
+static void ClearPickerOpen(uint32_t opening) {
+  uint32_t mine = opening;
+  PickerOpen.compare_exchange_strong(mine, 0);
+}
+
+// The last thing a picker thread does: after it, nothing of the thread touches the
+// resource library.
+static void PickerThreadEnded() {
+  if (--PickersLive != 0) return;
+  if (HANDLE ended = PickersEnded.exchange(nullptr)) SetEvent(ended);
+}
 
 RECT PickerCellRect(int cell) {
   int row = cell / 10;
@@ -44,6 +66,14 @@ int PickerCellAt(int x, int y) {
 
 static uint16_t CellCharacter(int cell) {
   return (ShiftDown != 0 || CapsLockOn != 0) ? ActiveLayout[cell].Shifted : ActiveLayout[cell].Plain;
+}
+
+// A picker window keeps its pick in its own thread's word, found through the window's
+// user data: one word shared by overlapping pickers would let a later opening wipe out or
+// overwrite an earlier one's pick before that thread took it, or both threads take one.
+static void Pick(HWND hwnd, int cell) {
+  uint16_t* picked = reinterpret_cast<uint16_t*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (picked) *picked = CellCharacter(cell);
 }
 
 // Draws bitmap `id` of the resource library into `dc`; every object is its own and freed.
@@ -90,24 +120,45 @@ void RedrawPicker(WORD bitmapId) {
 void OpenPicker() {
   PickerStop = 0;
   if (PickersLive++ == 0) PickerReturnTo = GetForegroundWindow();
-  uint32_t opening = ++PickerOpenings;
+  uint32_t opening = NextOpening();
+  PickerOpen = opening;
   HANDLE thread = CreateThread(nullptr, 0, PickerThread, reinterpret_cast<LPVOID>(static_cast<uintptr_t>(opening)),
                                0, nullptr);
   if (thread) {
     CloseHandle(thread);
-  } else {
-    // A picker that never started is not open: the next Fn+Tab tries again.
-    --PickersLive;
-    if (PickerOpenings == opening) PickerOpen = 0;
+    return;
   }
+  // A picker that never started is not open: the next Fn+Tab tries again.
+  ClearPickerOpen(opening);
+  PickerThreadEnded();
 }
 
 void ClosePicker() { PickerStop = 1; }
 
+// Waits for every picker thread to end, at most PICKER_END_WAIT_MS, answering what other
+// threads send to this one meanwhile. True when they all ended.
+static bool AwaitPickers(HANDLE ended) {
+  DWORD start = GetTickCount();
+  while (PickersLive != 0) {
+    DWORD spent = GetTickCount() - start;
+    if (spent >= PICKER_END_WAIT_MS) return false;
+    DWORD r = MsgWaitForMultipleObjects(1, &ended, FALSE, PICKER_END_WAIT_MS - spent, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0 + 1) {
+      MSG m;
+      PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+    } else {
+      return r == WAIT_OBJECT_0 && PickersLive == 0;
+    }
+  }
+  return true;
+}
+
 void EndPicker() {
   if (PickersLive == 0) return;
+  HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  PickersEnded = ended;
   // Every opening is superseded: none gives the foreground back, shows or stays.
-  ++PickerOpenings;
+  NextOpening();
   PickerStop = 1;
   PickerOpen = 0;
   WCHAR className[RES_STRING_MAX] = {0};
@@ -115,6 +166,11 @@ void EndPicker() {
   HWND window = *className ? FindWindowW(className, nullptr) : nullptr;
   // Any message ends its loop now that PickerStop is set.
   if (window) PostMessageW(window, WM_CLOSE, 0, 0);
+  AwaitPickers(ended);
+  // Taken by the thread that ended last, which sets it: it may still be on its way.
+  if (PickersEnded.exchange(nullptr) == nullptr && WaitForSingleObject(ended, PICKER_END_WAIT_MS) != WAIT_OBJECT_0)
+    return;  // a thread stuck before setting it still holds it: left to the process's end
+  CloseHandle(ended);
 }
 
 LRESULT CALLBACK PickerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -125,7 +181,7 @@ LRESULT CALLBACK PickerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
     case WM_KEYDOWN:
       for (int cell = 0; cell < PICKER_CELLS; ++cell) {
         if ((ActiveLayout[cell].Key & 0xFF) == (wParam & 0xFF)) {
-          PickerResult = CellCharacter(cell);
+          Pick(hwnd, cell);
           break;
         }
       }
@@ -134,26 +190,25 @@ LRESULT CALLBACK PickerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
       return 0;
     case WM_LBUTTONDOWN: {
       int cell = PickerCellAt(LOWORD(lParam), HIWORD(lParam));
-      if (cell >= 0) PickerResult = CellCharacter(cell);
+      if (cell >= 0) Pick(hwnd, cell);
       DestroyWindow(hwnd);
       return 0;
     }
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) DestroyWindow(hwnd);
       return 0;
+    case WM_DESTROY:
+      // Ends the thread's loop however the window went, whatever a fetch for a window
+      // that is gone would answer.
+      PostQuitMessage(0);
+      return 0;
     default:
       return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
 }
 
-DWORD WINAPI PickerThread(LPVOID param) {
-  uint32_t opening = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(param));
-  // Opened and closed again before this thread ran: a later opening shows the picker.
-  if (PickerOpenings != opening) {
-    --PickersLive;
-    return 0;
-  }
-  PickerResult = 0;
+// Shows the picker and runs its window until it goes; returns what it picked, 0 for nothing.
+static uint16_t RunPickerWindow(uint32_t opening) {
   WCHAR className[RES_STRING_MAX] = {0};
   WCHAR title[RES_STRING_MAX] = {0};
   LoadStringW(hResDll, IDS_PICKER_CLASS, className, RES_STRING_MAX);
@@ -168,6 +223,9 @@ DWORD WINAPI PickerThread(LPVOID param) {
   RegisterClassW(&wc);  // from the second opening on the class exists already
   HWND window = CreateWindowExW(0, className, title, WS_POPUP | WS_VISIBLE, PICKER_X, PICKER_Y, PICKER_WIDTH,
                                 PICKER_HEIGHT, nullptr, nullptr, hInstance, nullptr);
+  if (!window) return 0;
+  uint16_t picked = 0;
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&picked));
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   // Taking the foreground from a later picker would close it. (Narrowed, not closed: a
@@ -177,30 +235,37 @@ DWORD WINAPI PickerThread(LPVOID param) {
   else
     DestroyWindow(window);
 
+  // The window is this thread's only one, and its destruction posts the quit that ends
+  // the loop.
   MSG msg;
-  // Ends once the window is gone: the fetch then returns 0 (handheld) or -1 (desktop),
-  // and a loop on -1 would spin. Without a window a fetch filtered to null would wait
-  // for any message of this thread for ever.
-  while (window && GetMessageW(&msg, window, 0, 0) > 0) {
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (PickerStop == 1) break;  // a second Fn+Tab: this message is dropped
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  DestroyWindow(window);
-  if (PickerOpenings == opening) {
-    PickerOpen = 0;
-    SetForegroundWindow(PickerReturnTo);
-  }
-  // After the foreground is back: an opening that then finds none live notes that window.
-  --PickersLive;
+  DestroyWindow(window);  // still there when the loop was asked to stop
+  return picked;
+}
 
-  if (PickerResult == 0) return 0;
-  PendingAccent = 0;
-  uint16_t picked = PickerResult;
-  if (picked & PICKER_DEAD) {
-    PendingAccent = AccentKindOfDead(picked);
-    return 0;
+DWORD WINAPI PickerThread(LPVOID param) {
+  uint32_t opening = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(param));
+  // Opened and closed again before this thread ran: a later opening shows the picker.
+  if (PickerOpenings == opening) {
+    uint16_t picked = RunPickerWindow(opening);
+    // A pick goes to the window the user was in, so it gets the foreground back even
+    // when a later opening has started since: that picker closes, as it would have had
+    // this one been quicker. Without a pick only the latest opening gives it back.
+    if (picked != 0 || PickerOpenings == opening) SetForegroundWindow(PickerReturnTo);
+    if (picked != 0) {
+      PendingAccent = 0;
+      if (picked & PICKER_DEAD)
+        PendingAccent = AccentKindOfDead(picked);
+      else
+        SendCharacter(picked);
+    }
   }
-  SendCharacter(picked);
+  // Last: a Fn+Tab from now on opens a picker that nothing of this one can disturb.
+  ClearPickerOpen(opening);
+  PickerThreadEnded();
   return 0;
 }

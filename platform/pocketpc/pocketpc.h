@@ -234,6 +234,15 @@ BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect);
 BOOL WINAPI GetClientRect(HWND hwnd, LPRECT rect);
 BOOL WINAPI SetWindowTextW(HWND hwnd, LPCWSTR text);
 BOOL WINAPI PtInRect(const RECT* rect, POINT pt);
+#define GWL_USERDATA (-21)
+#define GWLP_USERDATA GWL_USERDATA
+LONG WINAPI GetWindowLongW(HWND hwnd, int index);
+LONG WINAPI SetWindowLongW(HWND hwnd, int index, LONG value);
+// Pointers are 32 bits on the handheld: the pointer-sized forms are the plain ones.
+inline LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) { return GetWindowLongW(hwnd, index); }
+inline LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value) {
+  return SetWindowLongW(hwnd, index, value);
+}
 
 BOOL WINAPI PostMessageW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 LRESULT WINAPI SendMessageW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

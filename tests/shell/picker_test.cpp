@@ -1,8 +1,13 @@
 // The special-character picker in the running program: Fn+Tab opens it over the window
 // the user types into, a key or a tap picks, and the pick lands in that window.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
 #include <mutex>
 #include <string>
 
+#include "engine/keytables.h"
 #include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_gdi.h"
@@ -53,6 +58,55 @@ DWORD WINAPI NotesThread(LPVOID) {
   return 0;
 }
 
+// The picker's thread held inside its window procedure: once, at the chosen message,
+// before the picker's own procedure sees it, until the test lets it go. The hook is put in
+// front of a picker window that is up; every picker window has the same procedure.
+std::atomic<WNDPROC> pickerProc{nullptr};
+std::atomic<UINT> holdAt{0};
+std::atomic<bool> held{false};
+std::atomic<HANDLE> holdRelease{nullptr};
+std::mutex paintedMu;
+std::vector<uint32_t> painted;  // what the held window showed after the paint it held up
+
+LRESULT CALLBACK PickerHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  UINT at = msg;
+  if (msg != 0 && holdAt.compare_exchange_strong(at, 0)) {
+    held = true;
+    WaitForSingleObject(holdRelease.load(), INFINITE);
+    held = false;
+    LRESULT r = CallWindowProcW(pickerProc.load(), hwnd, msg, wp, lp);
+    if (msg == WM_PAINT) {
+      std::lock_guard<std::mutex> g(paintedMu);
+      painted = bench::WindowPixels(hwnd).rgb;
+    }
+    return r;
+  }
+  return CallWindowProcW(pickerProc.load(), hwnd, msg, wp, lp);
+}
+
+// A handheld whose fetch filtered to a window that is gone waits for a message for that
+// window, which never comes, where the simulated one fails at once (as Wine does): the
+// platform leaves this open. The linker puts this in front of the simulated GetMessageW
+// in this test program (CMakeLists.txt); unless switched on it only passes the call on.
+std::atomic<bool> fetchWaitsForGoneWindow{false};
+std::atomic<HANDLE> goneWindowRelease{nullptr};
+std::atomic<long> fetches{0};
+
+}  // namespace
+}  // namespace programtest
+
+extern "C" BOOL __real__Z11GetMessageWP6tagMSGP6HWND__jj(LPMSG msg, HWND hwnd, UINT lo, UINT hi);
+extern "C" BOOL __wrap__Z11GetMessageWP6tagMSGP6HWND__jj(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
+  ++programtest::fetches;
+  BOOL r = __real__Z11GetMessageWP6tagMSGP6HWND__jj(msg, hwnd, lo, hi);
+  if (r == -1 && hwnd != nullptr && programtest::fetchWaitsForGoneWindow)
+    WaitForSingleObject(programtest::goneWindowRelease.load(), INFINITE);
+  return r;
+}
+
+namespace programtest {
+namespace {
+
 class Picker : public ProgramTest {
  protected:
   // The program with the given library, and the notes program in front of it.
@@ -69,6 +123,12 @@ class Picker : public ProgramTest {
     ASSERT_EQ(GetForegroundWindow(), notesWindow);
   }
   void TearDown() override {
+    // A test that failed with the picker's thread held must not hang the exit.
+    holdAt = 0;
+    if (holdRelease.load()) SetEvent(holdRelease.load());
+    fetchWaitsForGoneWindow = false;
+    if (goneWindowRelease.load()) SetEvent(goneWindowRelease.load());
+    bench::Settle();
     if (HWND picker = PickerWindow()) {
       PostMessageW(picker, WM_CLOSE, 0, 0);
       bench::Settle();
@@ -80,6 +140,8 @@ class Picker : public ProgramTest {
       notes_ = nullptr;
     }
     ProgramTest::TearDown();
+    holdRelease = nullptr;  // gone with the handheld
+    goneWindowRelease = nullptr;
   }
   void Keys(std::vector<unsigned char> bytes) {
     bench::SendKeyBytes(bytes);
@@ -123,6 +185,20 @@ class Picker : public ProgramTest {
     std::lock_guard<std::mutex> g(notesMu);
     return notesText;
   }
+  // The picker window that is up now will hold its thread at its next `msg`.
+  void HoldPickerAt(UINT msg) {
+    HWND picker = PickerWindow();
+    ASSERT_NE(picker, nullptr);
+    holdRelease = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    WNDPROC own = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(picker, GWLP_WNDPROC));
+    if (own != PickerHook) pickerProc = own;
+    SetWindowLongPtrW(picker, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PickerHook));
+    holdAt = msg;
+  }
+  void LetThePickerGo() {
+    SetEvent(holdRelease.load());
+    bench::Settle();
+  }
 
   HANDLE notes_ = nullptr;
 };
@@ -139,7 +215,7 @@ TEST_F(Picker, FnTabOpensItOverTheLowerScreenInTheForeground) {
   EXPECT_EQ(r.top, 180);
   EXPECT_EQ(r.right, 240);
   EXPECT_EQ(r.bottom, 294);
-  EXPECT_EQ(PickerOpen, 1u);
+  EXPECT_NE(PickerOpen, 0u);
   EXPECT_TRUE(Typed().empty()) << "Tab's release went to the picker, not the notes";
   EXPECT_EQ(Shown(), IDB_PICKER);
   EXPECT_NE(Picture(IDB_PICKER), Picture(IDB_PICKER_SHIFTED));
@@ -226,7 +302,7 @@ TEST_F(Picker, KeysPickTheirCellsOrClose) {
     ASSERT_NE(PickerWindow(), nullptr);
     for (unsigned char key : row.keys) Keys({key});  // as a hand types: each key seen before the next
     EXPECT_EQ(PickerWindow() != nullptr, row.stillOpen);
-    EXPECT_EQ(PickerOpen, row.stillOpen ? 1u : 0u);
+    EXPECT_EQ(PickerOpen != 0, row.stillOpen);
     if (!row.stillOpen) {
       EXPECT_EQ(GetForegroundWindow(), notesWindow) << "the foreground goes back";
     }
@@ -330,7 +406,7 @@ TEST_F(Picker, OpeningsInQuickSuccessionLeaveTheLatestOpenAndTypeThePickOnce) {
   HWND picker = PickerWindow();
   ASSERT_NE(picker, nullptr);
   EXPECT_EQ(GetForegroundWindow(), picker);
-  EXPECT_EQ(PickerOpen, 1u);
+  EXPECT_NE(PickerOpen, 0u);
   Keys({kE, Up(kE)});
   EXPECT_EQ(PickerWindow(), nullptr);
   EXPECT_EQ(PickerOpen, 0u);
@@ -348,6 +424,301 @@ TEST_F(Picker, ALibraryWithoutThePickerClassOpensNothingAndLeavesNoThread) {
   EXPECT_EQ(PickerOpen, 0u);
   Keys({kA, Up(kA)});
   EXPECT_EQ(Typed(), u"a") << "typing goes on as before";
+}
+
+// ---- overlapping pickers, their threads held where the bench can hold them -----------
+
+// A pick whose picker is still going down when Fn+Tab twice (the translator, which still
+// takes it for open, makes that a close and an open) starts another picker. The pick is
+// typed once, into the window the user was in, and not lost to the newer picker.
+TEST_F(Picker, APickStillGoingDownWhenAnotherOpensIsTypedOnce) {
+  StartWith(nullptr);
+  OpenIt();
+  HoldPickerAt(WM_DESTROY);
+  Keys({kE});  // é picked; its window's end is held
+  ASSERT_TRUE(held);
+  Keys({Up(kE), kFn, kTab, Up(kTab), kTab});
+  ASSERT_NE(PickerWindow(), nullptr) << "a newer picker is up";
+  Keys({Up(kTab), Up(kFn)});
+  LetThePickerGo();
+  EXPECT_EQ(Typed(), u"\u00E9");
+  EXPECT_EQ(GetForegroundWindow(), notesWindow);
+  // Had the first been quicker, the pair would have opened a picker and closed it again.
+  EXPECT_EQ(PickerWindow(), nullptr);
+  EXPECT_EQ(PickerOpen, 0u);
+  EXPECT_EQ(bench::LiveThreads(), 3) << "the program's reader and the notes; no picker thread is left";
+}
+
+// The same pick still going down while the newer picker opens and picks too: each pick
+// is typed once, the newer first, as it was done first.
+TEST_F(Picker, TwoPicksOfOverlappingPickersAreEachTypedOnce) {
+  StartWith(nullptr);
+  OpenIt();
+  HoldPickerAt(WM_DESTROY);
+  Keys({kE});  // é picked; its window's end is held
+  ASSERT_TRUE(held);
+  Keys({Up(kE), kFn, kTab, Up(kTab), kTab});
+  Keys({Up(kTab), Up(kFn)});
+  ASSERT_NE(PickerWindow(), nullptr);
+  Keys({kQ, Up(kQ)});  // the grave accent, typed as it is
+  EXPECT_EQ(Typed(), u"`");
+  LetThePickerGo();
+  EXPECT_EQ(Typed(), u"`\u00E9");
+  EXPECT_EQ(PickerWindow(), nullptr);
+  EXPECT_EQ(PickerOpen, 0u);
+  EXPECT_EQ(GetForegroundWindow(), notesWindow);
+  EXPECT_EQ(bench::LiveThreads(), 3);
+}
+
+// A picker closed by Fn+Tab ends late, after a newer one has opened and picked: it takes
+// nothing of the newer pick, which is typed once.
+TEST_F(Picker, AClosedPickerEndingLateTypesNothingOfTheNextPick) {
+  StartWith(nullptr);
+  OpenIt();
+  HoldPickerAt(WM_DESTROY);
+  Keys({kFn, kTab});  // asked to close
+  Keys({Up(kTab)});   // its next message: the loop ends, and the window's end is held
+  ASSERT_TRUE(held);
+  Keys({kTab});       // Fn still down: a new picker
+  Keys({Up(kTab), Up(kFn)});
+  HWND newer = PickerWindow();
+  ASSERT_NE(newer, nullptr);
+  ASSERT_EQ(GetForegroundWindow(), newer);
+  Keys({kE, Up(kE)});
+  ASSERT_EQ(Typed(), u"\u00E9");
+  LetThePickerGo();
+  EXPECT_EQ(Typed(), u"\u00E9");
+  EXPECT_EQ(PendingAccent, 0);
+  EXPECT_EQ(PickerWindow(), nullptr);
+  EXPECT_EQ(PickerOpen, 0u);
+  EXPECT_EQ(GetForegroundWindow(), notesWindow);
+  EXPECT_EQ(bench::LiveThreads(), 3);
+}
+
+// A message another thread sends to the picker's window, answered inside the picker's
+// fetch: the test holds the picker's thread there.
+const UINT kSentToPicker = WM_APP + 7;
+
+DWORD WINAPI SendToPicker(LPVOID window) {
+  SendMessageW(static_cast<HWND>(window), kSentToPicker, 0, 0);
+  return 0;
+}
+
+// A picker held inside its fetch, its window still up, while Fn+Tab closes it and a newer
+// picker opens and picks: once let go, it loses its window to the newer one and ends
+// without a pick of its own. The newer pick is typed once, not taken by both.
+TEST_F(Picker, APickerHeldInItsFetchTakesNothingOfTheNextPick) {
+  StartWith(nullptr);
+  OpenIt();
+  HWND older = PickerWindow();
+  HoldPickerAt(kSentToPicker);
+  HANDLE sender = CreateThread(nullptr, 0, SendToPicker, older, 0, nullptr);
+  bench::Settle();
+  ASSERT_TRUE(held);
+  Keys({kFn, kTab, Up(kTab), kTab});  // a close, then a newer picker
+  Keys({Up(kTab), Up(kFn)});
+  HWND newer = PickerWindow();
+  ASSERT_NE(newer, nullptr);
+  ASSERT_NE(newer, older);
+  Keys({kE, Up(kE)});
+  ASSERT_EQ(Typed(), u"\u00E9");
+  LetThePickerGo();
+  EXPECT_EQ(ExitCodeOf(sender), 0u);
+  EXPECT_FALSE(IsWindow(older));
+  EXPECT_EQ(Typed(), u"\u00E9");
+  EXPECT_EQ(PickerWindow(), nullptr);
+  EXPECT_EQ(PickerOpen, 0u);
+  EXPECT_EQ(GetForegroundWindow(), notesWindow);
+  EXPECT_EQ(bench::LiveThreads(), 3);
+}
+
+// The same older picker ends late while the newer one is still up: the newer one stays
+// open, its flag set, so the next Fn+Tab closes it rather than opening a third.
+TEST_F(Picker, AClosedPickerEndingLateLeavesTheNewerOneOpen) {
+  StartWith(nullptr);
+  OpenIt();
+  HoldPickerAt(WM_DESTROY);
+  Keys({kFn, kTab});
+  Keys({Up(kTab)});
+  ASSERT_TRUE(held);
+  Keys({kTab});
+  Keys({Up(kTab), Up(kFn)});
+  HWND newer = PickerWindow();
+  ASSERT_NE(newer, nullptr);
+  LetThePickerGo();
+  EXPECT_TRUE(IsWindow(newer));
+  EXPECT_EQ(GetForegroundWindow(), newer);
+  EXPECT_NE(PickerOpen, 0u);
+  OpenIt();  // Fn+Tab: closes
+  EXPECT_FALSE(IsWindow(newer));
+  EXPECT_EQ(PickerWindow(), nullptr) << "closed, not a third opened";
+  EXPECT_EQ(PickerOpen, 0u);
+  EXPECT_EQ(GetForegroundWindow(), notesWindow);
+  EXPECT_TRUE(Typed().empty());
+  EXPECT_EQ(bench::LiveThreads(), 3);
+}
+
+// The picker's loop ends when its window goes, by every route, even on a handheld whose
+// fetch for a window that is gone waits instead of failing.
+TEST_F(Picker, ItsLoopEndsWithItsWindowWhereAFetchForAGoneWindowWaits) {
+  struct Row {
+    const char* name;
+    std::vector<unsigned char> keys;  // after Fn+Tab
+    POINT tap;                        // a tap on the screen instead, when keys is empty
+    std::u16string typed;
+  };
+  const Row rows[] = {
+      {"a key picks its cell", {kE, Up(kE)}, {0, 0}, u"\u00E9"},
+      {"a tap in a gap", {}, {PICKER_X + 120, PICKER_Y + 10}, u""},
+      {"a tap on another window", {}, {120, 100}, u""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(bench::Reset());
+    ResetProgramState();
+    StartWith(nullptr);
+    ASSERT_GT(fetches.load(), 0) << "the fetch in front of the simulated one is in place";
+    goneWindowRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    fetchWaitsForGoneWindow = true;
+    OpenIt();
+    ASSERT_NE(PickerWindow(), nullptr);
+    if (row.keys.empty()) {
+      ASSERT_NE(bench::Tap(row.tap.x, row.tap.y), nullptr);
+      bench::Settle();
+    } else {
+      Keys(row.keys);
+    }
+    EXPECT_EQ(PickerWindow(), nullptr);
+    EXPECT_EQ(bench::LiveThreads(), 3) << "the picker's thread has ended";
+    EXPECT_EQ(PickerOpen, 0u);
+    EXPECT_EQ(GetForegroundWindow(), notesWindow);
+    EXPECT_EQ(Typed(), row.typed);
+    TearDown();
+  }
+}
+
+// ---- the program's exit and the picker's thread ------------------------------------
+
+// The exit frees the resource library only once the picker's thread has ended: here it
+// is held just as it is about to draw its picture from the library.
+TEST_F(Picker, TheExitWaitsForThePickerToEndBeforeFreeingTheLibrary) {
+  StartWith(nullptr);
+  std::vector<uint32_t> picture = Picture(IDB_PICKER);
+  OpenIt();
+  HWND picker = PickerWindow();
+  HoldPickerAt(WM_PAINT);
+  {
+    std::lock_guard<std::mutex> g(paintedMu);
+    painted.clear();
+  }
+  InvalidateRect(picker, nullptr, TRUE);  // erased to white, then painted anew
+  bench::Settle();
+  ASSERT_TRUE(held);
+  bench::ClearTrace();
+  ExitWithAnswer(IDYES);
+  EXPECT_TRUE(Running()) << "the exit waits for the picker's thread";
+  EXPECT_EQ(bench::Trace({"FreeLibrary"}), Lines{});
+  LetThePickerGo();
+  EXPECT_EQ(WaitForExit(), 0u);
+  EXPECT_EQ(bench::Trace({"FreeLibrary"}), Lines{"FreeLibrary(brindleres.dll)"});
+  {
+    std::lock_guard<std::mutex> g(paintedMu);
+    EXPECT_TRUE(painted == picture) << "the picture came from the library, still loaded";
+  }
+  bench::Settle();
+  EXPECT_EQ(bench::LiveThreads(), 1) << "the notes only";
+  EXPECT_TRUE(Typed().empty());
+}
+
+// A picker thread that does not end holds the exit up for PICKER_END_WAIT_MS at most.
+TEST_F(Picker, TheExitWaitsForAStuckPickerOnlySoLong) {
+  StartWith(nullptr);
+  OpenIt();
+  HWND picker = PickerWindow();
+  HoldPickerAt(WM_PAINT);
+  InvalidateRect(picker, nullptr, TRUE);
+  bench::Settle();
+  ASSERT_TRUE(held);
+  ExitWithAnswer(IDYES);
+  ASSERT_TRUE(Running());
+  bench::Advance(PICKER_END_WAIT_MS - 1);
+  EXPECT_TRUE(Running());
+  bench::Advance(1);
+  EXPECT_FALSE(Running()) << "the exit went on without it";
+  EXPECT_EQ(WaitForExit(), 0u);
+  LetThePickerGo();  // it draws nothing now, and ends
+  EXPECT_EQ(bench::LiveThreads(), 1);
+}
+
+// ---- the six layouts in the running picker -------------------------------------------
+
+// A national build of the resource library, bin/national/<CODE>/, by its full path (USA's
+// is brindleres.dll beside the program).
+std::string NationalLibrary(const std::string& code) {
+  char exe[4096] = {0};
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  std::string dir = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
+  dir = dir.substr(0, dir.rfind('/'));
+  return dir + "/national/" + code + "/brindleres.dll";
+}
+
+unsigned char ScanOf(uint16_t vk) {
+  for (const ScanVkRow& row : ScanVkTable)
+    if (row.Vk == (vk & 0xFF)) return row.Scan;
+  return 0;
+}
+
+// Every cell that types a character, picked by its key with neither Shift nor Caps Lock,
+// with Shift held, and with Caps Lock on, in each national build: the first gives the
+// plain column, the others the shifted one, so a cell whose columns are equal gives the
+// same character whatever Shift and Caps Lock say.
+TEST_F(Picker, EachBuildsCellsTypeTheirColumnByShiftAndCapsLock) {
+  const struct {
+    const char* code;
+    int layout;
+  } builds[] = {{"USA", 0}, {"FRA", 1}, {"GER", 2}, {"ESP", 3}, {"PTB", 4}, {"ITA", 5}};
+  enum State { kPlain, kShiftHeld, kCapsLock };
+  for (const auto& build : builds) {
+    SCOPED_TRACE(build.code);
+    ASSERT_TRUE(bench::Reset());
+    ResetProgramState();
+    StartWith(build.layout == 0 ? nullptr : NationalLibrary(build.code).c_str());
+    ASSERT_EQ(0, memcmp(ActiveLayout, PickerLayout[build.layout], sizeof ActiveLayout));
+    int picks = 0;
+    for (State state : {kPlain, kShiftHeld, kCapsLock}) {
+      if (state == kCapsLock) {
+        bench::PressCapsLock();
+        bench::Settle();
+        ASSERT_EQ(CapsLockOn, 1u);
+      }
+      for (int cell = 0; cell < PICKER_CELLS; ++cell) {
+        const PickerCell& c = ActiveLayout[cell];
+        if (c.Plain == 0 || (c.Plain & PICKER_DEAD) != 0) continue;  // nothing typed
+        SCOPED_TRACE("cell " + std::to_string(cell) + ", state " + std::to_string(state));
+        unsigned char scan = ScanOf(c.Key);
+        ASSERT_NE(scan, 0);
+        std::u16string before = Typed();
+        OpenIt();
+        if (state == kShiftHeld) {
+          Keys({kShift});
+          Keys({scan});
+          Keys({Up(scan), Up(kShift)});
+        } else {
+          Keys({scan});
+          Keys({Up(scan)});
+        }
+        char16_t expected = static_cast<char16_t>(state == kPlain ? c.Plain : c.Shifted);
+        EXPECT_EQ(Typed(), before + expected);
+        ++picks;
+      }
+      if (state == kCapsLock) {
+        bench::PressCapsLock();
+        bench::Settle();
+      }
+    }
+    EXPECT_GT(picks, 3 * 15);
+    TearDown();
+  }
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 // ThreadSanitizer the suite must finish with no report. Each round ends in the one state
 // the user asked for, with nothing left behind.
 #include <random>
+#include <thread>
 
 #include "engine/state.h"
+#include "shell/picker.h"
 #include "stress.h"
 
 namespace stress {
@@ -182,6 +184,75 @@ TEST_F(RaceTest, PickerOpenedAndClosedWhileKeysArrive) {
                                                      << " in arrivals cut at " << cut1 << ", " << cut2;
   }
   printf("[ figures  ] %ld Fn+Tab rounds with keys behind: a picker was up after %ld\n", rounds, shown);
+  ExpectNothingLeftAfterStop();
+}
+
+// How often the trace holds a character typed by the picker, U+XXXX as PostKeybdMessage
+// records it.
+long TypedCount(const char* codePoint) {
+  long n = 0;
+  for (const std::string& line : bench::Trace({"PostKeybdMessage("}))
+    if (line.find(codePoint) != std::string::npos) ++n;
+  return n;
+}
+
+// A pick with Fn+Tab hard behind it, once or twice, and perhaps a pick in whatever that
+// opened: the picker going down meets the next opening, its thread perhaps not yet done.
+// The first pick is typed once and the second at most once; when the handheld is quiet
+// the translator's flag says whether a picker is up; a key then closes whatever is up.
+TEST_F(RaceTest, APickMeetingTheNextOpenings) {
+  const long rounds = Count(200, 10000);
+  std::mt19937 rng(Variant());
+  StartTyping();
+  ASSERT_EQ(DriverState, DRIVER_RUNNING);
+  const int gdi = bench::LiveGdiObjects();
+  static const std::vector<uint8_t> kFnTab = {kFn, kTab, Up(kTab), Up(kFn)};
+  const uint8_t kQ = 0x14;  // the grave accent in the default layout, typed as it is
+  long upAfter = 0, second = 0;
+  for (long round = 0; round < rounds; ++round) {
+    SCOPED_TRACE(round);
+    bench::SendKeyBytes(kFnTab);
+    bench::Settle();
+    HWND first = PickerWindow();
+    ASSERT_NE(first, nullptr);
+    bench::ClearTrace();
+    // The pick, and the rest as soon as it is made: its picker's thread is going down.
+    bench::SendKeyBytes({kE});
+    while (IsWindow(first)) std::this_thread::yield();
+    std::vector<uint8_t> bytes = {Up(kE)};
+    for (unsigned n = 1 + rng() % 2; n > 0; --n) bytes.insert(bytes.end(), kFnTab.begin(), kFnTab.end());
+    if (rng() % 2) bytes.insert(bytes.end(), {kQ, Up(kQ)});
+    size_t cut1 = rng() % bytes.size(), cut2 = cut1 + rng() % (bytes.size() - cut1);
+    bench::SendKeyBytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut1));
+    bench::SendKeyBytes(std::vector<uint8_t>(bytes.begin() + cut1, bytes.begin() + cut2));
+    bench::SendKeyBytes(std::vector<uint8_t>(bytes.begin() + cut2, bytes.end()));
+    bench::Settle();
+    // A picker up with the flag clear must have been asked to close (it goes at its next
+    // message); with the flag set one must be up.
+    const bool up = PickerWindow() != nullptr;
+    const std::string what = "after " + Bytes(bytes) + " in arrivals cut at " + std::to_string(cut1) + ", " +
+                             std::to_string(cut2);
+    if (PickerOpen != 0) {
+      ASSERT_TRUE(up) << what;
+    } else if (up) {
+      ASSERT_EQ(PickerStop, 1u) << what;
+    }
+    upAfter += up ? 1 : 0;
+    bench::SendKeyBytes({kLeft, Up(kLeft)});
+    bench::Settle();
+    ASSERT_EQ(TypedCount("U+00E9"), 1) << what;
+    ASSERT_LE(TypedCount("U+0060"), 1) << what;
+    second += TypedCount("U+0060");
+    ASSERT_EQ(PickerWindow(), nullptr);
+    ASSERT_EQ(PickerOpen, 0u);
+    ASSERT_EQ(DriverThreads(), 1) << "the reader only: every picker thread has ended";
+    ASSERT_EQ(KeysDown(), "");
+    ASSERT_EQ(bench::OpenWindowDCs(), 0);
+    ASSERT_EQ(bench::LiveGdiObjects(), gdi);
+    ASSERT_EQ(GetForegroundWindow(), desk_.window()) << what;
+  }
+  printf("[ figures  ] %ld picks with openings behind: a picker was up after %ld, a second pick typed in %ld\n", rounds,
+         upAfter, second);
   ExpectNothingLeftAfterStop();
 }
 
