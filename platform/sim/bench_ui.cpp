@@ -313,4 +313,6 @@ std::vector<ChildView> ChildWindows(HWND parent) {
   return out;
 }
 
+void NoteViewChange() { ScreenChanged(); }
+
 }  // namespace bench

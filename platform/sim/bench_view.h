@@ -40,10 +40,15 @@ struct OpenBox {
   std::string caption;  // UTF-8
   UINT type = 0;
   std::vector<int> buttons;  // the answers its buttons give, left to right (IDYES, IDNO, ...)
+  std::vector<std::string> words;  // what those buttons say, in the handheld's language (UTF-8)
   int defaultButton = 0;     // the answer Enter would give
 };
 // Boxes waiting for an answer, oldest first (the newest lies on top).
 std::vector<OpenBox> OpenMessageBoxes();
+// The handheld's own language, in which its message boxes word their buttons: a national
+// build's code (USA, FRA, GER, ESP, PTB, ITA). USA until set and after Reset; false, and
+// nothing changed, for another code.
+bool SetDeviceLanguage(const std::string& code);
 // Answers box `id` with one of its buttons. False, and nothing changed, when there is
 // no such open box or `answer` is not one of its buttons.
 bool AnswerOpenMessageBox(int id, int answer);
@@ -98,5 +103,8 @@ uint64_t ScreenChanges();
 // less: not at all); returns the count. Never counted as a simulated thread's wait,
 // and never holds the simulation's lock while it waits.
 uint64_t WaitScreenChange(uint64_t seen, int timeoutMs);
+// Something a viewer shows beside the screen changed (the keyboard's line, say): the
+// count grows as for a change of the screen.
+void NoteViewChange();
 
 }  // namespace bench

@@ -24,12 +24,28 @@ struct Open {
   bool dropped = false;  // answered by a reset: not one of the boxes shown since
 };
 
+// What the handheld's boxes write on their buttons, by answer (IDOK .. IDNO), in each
+// language the handheld is sold in.
+struct Words {
+  const char* language;
+  const char* text[7];
+};
+const Words kWords[] = {
+    {"USA", {"OK", "Cancel", "Abort", "Retry", "Ignore", "Yes", "No"}},
+    {"FRA", {"OK", "Annuler", "Abandonner", "Réessayer", "Ignorer", "Oui", "Non"}},
+    {"GER", {"OK", "Abbrechen", "Abbrechen", "Wiederholen", "Ignorieren", "Ja", "Nein"}},
+    {"ESP", {"Aceptar", "Cancelar", "Anular", "Reintentar", "Omitir", "Sí", "No"}},
+    {"PTB", {"OK", "Cancelar", "Anular", "Repetir", "Ignorar", "Sim", "Não"}},
+    {"ITA", {"OK", "Annulla", "Interrompi", "Riprova", "Ignora", "Sì", "No"}},
+};
+
 struct Boxes {
   std::deque<int> answers;  // a button id, or kFail
   std::vector<bench::ShownBox> shown;
   bool hold = false;
   std::vector<std::shared_ptr<Open>> open;  // oldest first
   int nextId = 1;                           // never reset: ids stay unique
+  const Words* words = &kWords[0];
 };
 
 Boxes& B() {
@@ -59,6 +75,7 @@ void DropAll() {
   B().answers.clear();
   B().shown.clear();
   B().hold = false;
+  B().words = &kWords[0];
   AnswerAllWithDefault(true);
 }
 
@@ -87,6 +104,13 @@ std::vector<int> Buttons(UINT type) {
   std::vector<int> out;
   for (int b : kButtons[Kind(type)])
     if (b) out.push_back(b);
+  return out;
+}
+
+// Lock held.
+std::vector<std::string> ButtonWords(const std::vector<int>& buttons) {
+  std::vector<std::string> out;
+  for (int b : buttons) out.push_back(b >= IDOK && b <= IDNO ? B().words->text[b - IDOK] : std::to_string(b));
   return out;
 }
 
@@ -144,7 +168,8 @@ int Show(HWND owner, const std::string& text, const std::string& caption, UINT t
     B().answers.pop_front();
   } else if (B().hold) {
     auto o = std::make_shared<Open>();
-    o->box = bench::OpenBox{B().nextId++, owner, text, caption, type, Buttons(type), answer};
+    std::vector<int> buttons = Buttons(type);
+    o->box = bench::OpenBox{B().nextId++, owner, text, caption, type, buttons, ButtonWords(buttons), answer};
     o->waiter = sim::Self();
     B().open.push_back(o);
     sim::Record("MessageBox(" + text + ", " + caption + ", " + sim::Hex(type) + ")");
@@ -217,6 +242,16 @@ void HoldMessageBoxes(bool hold) {
   sim::Lock lk(sim::Mu());
   B().hold = hold;
   if (!hold) AnswerAllWithDefault(false);
+}
+
+bool SetDeviceLanguage(const std::string& code) {
+  sim::Lock lk(sim::Mu());
+  for (const Words& w : kWords)
+    if (code == w.language) {
+      B().words = &w;
+      return true;
+    }
+  return false;
 }
 
 std::vector<OpenBox> OpenMessageBoxes() {
