@@ -3,18 +3,28 @@
 // cradle, a tray tap, a menu command, a message box's answer.
 #include "hosts/web/api.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <vector>
 
 #include "engine/keytables.h"
+#include "engine/state.h"
 #include "platform/platform.h"
+#include "platform/sim/bench.h"
 #include "platform/sim/bench_comm.h"
 #include "platform/sim/bench_gdi.h"
 #include "platform/sim/bench_shell.h"
@@ -30,6 +40,8 @@ constexpr int kScreenW = 240;
 constexpr int kScreenH = 320;
 constexpr size_t kTraceKept = 2000;
 
+// Taken only after sendMu and never around a bench call: the trace sink takes it with
+// the platform's locks held.
 struct State {
   std::mutex mu;
   Setup setup;
@@ -38,6 +50,13 @@ struct State {
   bool busy = false;
   bool ended = false;
   int exitCode = 0;
+  std::map<int, std::set<int>> pages;  // open pages and the scan codes each holds down
+  int nextPage = 0;
+  std::string run;      // which start of brindle-web this is
+  std::string started;  // when it started, local time
+  bool helpOpen = false;
+  std::string helpTopic;     // the help viewer's command line: "file.htc#anchor"
+  size_t programsSeen = 0;  // bench::StartedPrograms() looked at so far
   std::deque<std::string> trace;
   uint64_t traceEnd = 0;  // number of lines ever appended
 };
@@ -45,6 +64,10 @@ State& S() {
   static State s;
   return s;
 }
+std::atomic<int> listenPort{0};
+// A key's byte and the page's record of it go out together, so a page that closes
+// never leaves behind a key it was pressing at that moment.
+std::mutex sendMu;
 
 Reply Error(int status, const std::string& why) {
   Reply r;
@@ -162,15 +185,24 @@ Reply Stylus(const json& body) {
 }
 
 Reply Key(const json& body) {
-  long long scan;
+  long long scan, page = 0;
   bool down;
-  if (!OnlyFields(body, {"scan", "down"}) || !Int(body, "scan", 0, 0x7F, &scan) || !Bool(body, "down", &down))
-    return Error(400, "key wants {scan: 0-127, down: true|false}");
+  if (!OnlyFields(body, {"scan", "down", "page"}) || !Int(body, "scan", 0, 0x7F, &scan) || !Bool(body, "down", &down) ||
+      (body.contains("page") && !Int(body, "page", 1, INT_MAX, &page)))
+    return Error(400, "key wants {scan: 0-127, down: true|false, page: the page's number (optional)}");
+  std::lock_guard<std::mutex> order(sendMu);
   bool sent = false;
   {
     std::lock_guard<std::mutex> g(S().mu);
+    if (page && !S().pages.count((int)page)) return Error(409, "no such open page");
+    if (S().ended) return Error(409, "brindle has ended: the key went nowhere");
     // An unplugged keyboard sends nothing; with a real device, the device types.
     sent = S().plugged && S().setup.tty.empty();
+    if (page) {
+      std::set<int>& held = S().pages[(int)page];
+      if (!down) held.erase((int)scan);
+      else if (sent) held.insert((int)scan);
+    }
   }
   if (sent) bench::SendKeyBytes({(unsigned char)(scan | (down ? 0 : 0x80))});
   return Ok({{"sent", sent}});
@@ -196,7 +228,102 @@ Reply Line(const json& body) {
   if (hasBusy) bench::SetPortBusy(busy);
   if (hasCradle) bench::SetCarrier(cradle);
   if (hasResume) bench::RaiseResume();
+  // The page draws the line too: every open page must hear of the change now, not at
+  // the screen's next change.
+  bench::NoteViewChange();
   return Ok();
+}
+
+// The help viewer is the handheld's, not the program's: the person closes it.
+Reply Help(const json& body) {
+  bool open;
+  if (!OnlyFields(body, {"open"}) || !Bool(body, "open", &open) || open)
+    return Error(400, "help wants {open: false}");
+  {
+    std::lock_guard<std::mutex> g(S().mu);
+    if (!S().helpOpen) return Error(409, "the help viewer is not open");
+    S().helpOpen = false;
+  }
+  bench::NoteViewChange();
+  return Ok();
+}
+
+// A help page's file name: a plain name in the build's help folder, nothing that leads
+// out of it.
+bool HelpName(const std::string& name) {
+  if (name.empty() || name.size() > 64 || name[0] == '.') return false;
+  for (char c : name)
+    if (!isalnum((unsigned char)c) && c != '.' && c != '_' && c != '-') return false;
+  return true;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = (char)tolower((unsigned char)c);
+  return s;
+}
+
+// The handheld's help viewer reads its pages as windows-1252.
+const char* HelpType(const std::string& name) {
+  std::string ext = Lower(name.substr(name.rfind('.') == std::string::npos ? name.size() : name.rfind('.')));
+  if (ext == ".htc" || ext == ".htm" || ext == ".html") return "text/html; charset=windows-1252";
+  if (ext == ".gif") return "image/gif";
+  if (ext == ".png") return "image/png";
+  if (ext == ".bmp") return "image/bmp";
+  if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
+  if (ext == ".css") return "text/css";
+  return nullptr;
+}
+
+Reply HelpFile(const std::string& name) {
+  std::string dir;
+  {
+    std::lock_guard<std::mutex> g(S().mu);
+    dir = S().setup.helpDir;
+  }
+  const char* type = HelpType(name);
+  if (dir.empty() || !HelpName(name) || !type) return Error(404, "no such help page");
+  std::ifstream in(dir + "/" + name, std::ios::binary);
+  if (!in) return Error(404, "no such help page");
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return Reply{200, type, ss.str()};
+}
+
+// The program opens its help as the handheld's own viewer with "file.htc#topic".
+void FollowStartedPrograms() {
+  std::vector<std::string> started = bench::StartedPrograms();
+  {
+    std::lock_guard<std::mutex> g(S().mu);
+    if (started.size() < S().programsSeen) S().programsSeen = 0;  // the handheld was reset
+    for (size_t i = S().programsSeen; i < started.size(); ++i) {
+      const std::string& p = started[i];
+      size_t space = p.find(' ');
+      std::string program = Lower(p.substr(0, space));
+      size_t folder = program.find_last_of("\\/");
+      if (folder != std::string::npos) program = program.substr(folder + 1);
+      if (program != "peghelp.exe" && program != "peghelp") continue;
+      S().helpTopic = space == std::string::npos ? "" : p.substr(space + 1);
+      S().helpOpen = true;
+    }
+    S().programsSeen = started.size();
+  }
+}
+
+// Where the page finds the topic: "/help/file.htc#anchor" (empty when it names no page
+// of ours).
+std::string HelpUrl(const std::string& topic) {
+  size_t hash = topic.find('#');
+  std::string file = topic.substr(0, hash), anchor = hash == std::string::npos ? "" : topic.substr(hash + 1);
+  if (!HelpName(file)) return "";
+  for (char c : anchor)
+    if (!isalnum((unsigned char)c) && c != '_' && c != '-' && c != '.') return "";
+  return "/help/" + file + (anchor.empty() ? "" : "#" + anchor);
+}
+
+std::string MediaType(const std::string& contentType) {
+  std::string t = Lower(contentType.substr(0, contentType.find(';')));
+  size_t a = t.find_first_not_of(" \t"), b = t.find_last_not_of(" \t");
+  return a == std::string::npos ? "" : t.substr(a, b - a + 1);
 }
 
 Reply Menu(const json& body) {
@@ -271,17 +398,107 @@ json KeyboardJson() {
   return {{"keys", keys}};
 }
 
+// S().mu held.
+json LineLocked() {
+  return {{"tty", S().setup.tty}, {"plugged", S().plugged}, {"cradle", S().cradle}, {"busy", S().busy}};
+}
+
 }  // namespace
 
 void Configure(const Setup& setup) {
+  size_t programs = bench::StartedPrograms().size();
+  auto now = std::chrono::system_clock::now();
+  time_t t = std::chrono::system_clock::to_time_t(now);
+  char started[32];
+  strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", localtime(&t));
+  std::lock_guard<std::mutex> order(sendMu);
   std::lock_guard<std::mutex> g(S().mu);
-  S().setup = setup;
+  State& s = S();
+  s.setup = setup;
+  s.plugged = true;
+  s.cradle = s.busy = s.ended = s.helpOpen = false;
+  s.exitCode = 0;
+  s.pages.clear();
+  s.helpTopic.clear();
+  s.programsSeen = programs;
+  s.started = started;
+  s.run = std::to_string(getpid()) + "-" +
+          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
+}
+
+void SetPort(int port) { listenPort = port; }
+
+bool Refused(const Request& r, Reply* reply) {
+  std::string self = "127.0.0.1:" + std::to_string(listenPort.load());
+  if (r.host != self) {
+    *reply = Error(403, "this handheld answers only to http://" + self + "/");
+    return true;
+  }
+  if (r.method == "GET" || r.method == "HEAD") return false;
+  if (r.origin != "http://" + self) {
+    *reply = Error(403, "changes are taken only from the handheld's own page, http://" + self);
+    return true;
+  }
+  if (MediaType(r.contentType) != "application/json") {
+    *reply = Error(403, "changes are sent as application/json");
+    return true;
+  }
+  return false;
 }
 
 void NoteProgramEnded(int exitCode) {
+  {
+    std::lock_guard<std::mutex> g(S().mu);
+    S().ended = true;
+    S().exitCode = exitCode;
+  }
+  bench::NoteViewChange();
+}
+
+int OpenPage() {
+  int page;
+  {
+    std::lock_guard<std::mutex> g(S().mu);
+    page = ++S().nextPage;
+    S().pages[page];
+  }
+  bench::NoteViewChange();
+  return page;
+}
+
+void ClosePage(int page) {
+  std::lock_guard<std::mutex> order(sendMu);
+  std::vector<unsigned char> lift;
+  bool sent;
+  {
+    std::lock_guard<std::mutex> g(S().mu);
+    auto it = S().pages.find(page);
+    if (it == S().pages.end()) return;
+    // A key another open page still holds stays down.
+    for (int scan : it->second) {
+      bool elsewhere = false;
+      for (const auto& [other, held] : S().pages) elsewhere = elsewhere || (other != page && held.count(scan));
+      if (!elsewhere) lift.push_back((unsigned char)(scan | 0x80));
+    }
+    S().pages.erase(it);
+    sent = S().plugged && S().setup.tty.empty() && !S().ended;
+  }
+  if (sent && !lift.empty()) bench::SendKeyBytes(lift);
+  bench::NoteViewChange();
+}
+
+std::string LineJson() {
   std::lock_guard<std::mutex> g(S().mu);
-  S().ended = true;
-  S().exitCode = exitCode;
+  return LineLocked().dump();
+}
+
+int Latches() {
+  return (StickyShiftLatched != 0 ? 1 : 0) | (StickyFnLatched != 0 ? 2 : 0) | ((GetKeyState(VK_CAPITAL) & 1) ? 4 : 0);
+}
+
+std::string HelloJson(int page) {
+  std::lock_guard<std::mutex> g(S().mu);
+  return json{{"page", page}, {"run", S().run}, {"started", S().started}}.dump();
 }
 
 void AppendTrace(const std::string& line) {
@@ -318,12 +535,21 @@ std::string RegistryText() {
 }
 
 std::string StateJson() {
+  FollowStartedPrograms();
   json state;
   {
     std::lock_guard<std::mutex> g(S().mu);
-    state["program"] = {{"ended", S().ended}, {"exitCode", S().exitCode}, {"language", S().setup.language}};
-    state["line"] = {{"tty", S().setup.tty}, {"plugged", S().plugged}, {"cradle", S().cradle}, {"busy", S().busy}};
+    state["program"] = {{"ended", S().ended},
+                        {"exitCode", S().exitCode},
+                        {"language", S().setup.language},
+                        {"registry", S().setup.registry}};
+    state["line"] = LineLocked();
+    state["pages"] = S().pages.size();
+    state["help"] = {{"open", S().helpOpen}, {"url", HelpUrl(S().helpTopic)}, {"pages", !S().setup.helpDir.empty()}};
   }
+  int latches = Latches();
+  state["keyboard"] = {{"shiftLatched", (latches & 1) != 0}, {"fnLatched", (latches & 2) != 0},
+                       {"capsLock", (latches & 4) != 0}};
   std::vector<bench::TopLevelWindow> tops = bench::TopLevelWindows();
   state["foreground"] = HandleText(GetForegroundWindow());
   json windows = json::array(), bars = json::array();
@@ -375,15 +601,18 @@ std::string StateJson() {
   for (const bench::OpenBox& b : bench::OpenMessageBoxes())
     boxes.push_back({{"id", b.id},     {"owner", HandleText(b.owner)}, {"text", b.text},
                      {"caption", b.caption}, {"type", b.type}, {"buttons", b.buttons},
-                     {"defaultButton", b.defaultButton}});
+                     {"words", b.words},       {"defaultButton", b.defaultButton}});
   state["boxes"] = boxes;
   // Texts from the program are UTF-8 made from UTF-16; a lone surrogate must not stop the page.
   return state.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-Reply Handle(const std::string& method, const std::string& path, const std::string& query,
-             const std::string& body) {
-  if (method == "GET") {
+Reply Handle(const Request& request) {
+  Reply refusal;
+  if (Refused(request, &refusal)) return refusal;
+  const std::string &method = request.method, &path = request.path, &query = request.query;
+  if (method == "GET" || method == "HEAD") {
+    if (path.compare(0, 6, "/help/") == 0) return HelpFile(path.substr(6));
     if (path == "/api/state") return Reply{200, "application/json", StateJson()};
     if (path == "/api/keyboard") return Ok(KeyboardJson());
     if (path == "/api/pixels") return Pixels(query);
@@ -396,7 +625,7 @@ Reply Handle(const std::string& method, const std::string& path, const std::stri
     return Error(404, "no such page");
   }
   if (method != "POST") return Error(405, "GET or POST");
-  json j = json::parse(body, nullptr, false);
+  json j = json::parse(request.body, nullptr, false);
   if (j.is_discarded() || !j.is_object()) return Error(400, "the body is not a JSON object");
   if (path == "/api/stylus") return Stylus(j);
   if (path == "/api/key") return Key(j);
@@ -406,6 +635,7 @@ Reply Handle(const std::string& method, const std::string& path, const std::stri
   if (path == "/api/box") return Box(j);
   if (path == "/api/foreground") return Foreground(j);
   if (path == "/api/done") return Done(j);
+  if (path == "/api/help") return Help(j);
   return Error(400, "unknown control");
 }
 

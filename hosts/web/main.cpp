@@ -79,6 +79,14 @@ bool WaitFor(Pred done, int ms) {
   return true;
 }
 
+// Seconds since start, so the trace shows delays and rates as well as the order.
+std::string Stamp(std::chrono::steady_clock::time_point start) {
+  char stamp[32];
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  snprintf(stamp, sizeof stamp, "[%9.3f] ", seconds);
+  return stamp;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,18 +136,31 @@ int main(int argc, char** argv) {
     bench::PlaceLibrary("brindleres.dll", lib);
   }
   if (registry.empty()) registry = dir + "/web-registry.reg";
+  // The handheld speaks the language of the build it runs, which the program's library
+  // names in its string 20.
+  std::string spoken;
+  if (HMODULE res = LoadLibraryW(L"brindleres.dll")) {
+    WCHAR code[8] = {};
+    for (int i = 0, n = LoadStringW(res, 20, code, 8); i < n; ++i) spoken += (char)code[i];
+    FreeLibrary(res);
+  }
+  if (!bench::SetDeviceLanguage(spoken))
+    fprintf(stderr, "brindle-web: brindleres.dll names no language the handheld knows (\"%s\"): its boxes "
+            "speak English\n", spoken.c_str());
+  std::string help = dir + "/help/" + language;
+  if (access((help + "/tavlo.htc").c_str(), R_OK) != 0) {
+    fprintf(stderr, "brindle-web: no help pages in %s: Help will show none\n", help.c_str());
+    help.clear();
+  }
 
   host::EndOnSignals(CloseTheProgram, nullptr);
   bench::UseRealClock(true);
   bench::KeepTrace(false);  // the page keeps the last lines; days of typing must not fill memory
   auto start = std::chrono::steady_clock::now();
   bench::SetTraceSink([trace, start](const std::string& line) {
-    // Seconds since start, so the pane shows delays and rates as well as the order.
-    char stamp[32];
-    snprintf(stamp, sizeof stamp, "[%9.3f] ",
-             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    std::string stamp = Stamp(start);
     web::AppendTrace(stamp + line);
-    if (trace) fprintf(stderr, "%s%s\n", stamp, line.c_str());
+    if (trace) fprintf(stderr, "%s%s\n", stamp.c_str(), line.c_str());
   });
   bench::HoldMessageBoxes(true);  // a box waits for the person at the page
   if (!tty.empty()) bench::UseComPath(tty);
@@ -148,7 +169,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "brindle-web: the registry cannot be read: %s\n", error.c_str());
     return 2;
   }
-  web::Configure(web::Setup{tty, language, registry});
+  web::Configure(web::Setup{tty, language, registry, help});
 
   int bound = web::StartServer(port, &error);
   if (!bound) {
@@ -173,13 +194,14 @@ int main(int argc, char** argv) {
 
   static WCHAR commandLine[] = L"";
   int rc = wWinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOWNORMAL);
+  web::AppendTrace(Stamp(start) + "brindle ended with exit code " + std::to_string(rc));
   web::NoteProgramEnded(rc);
   std::unique_lock<std::mutex> lk(endMu);
   if (!endWanted) fprintf(stderr, "brindle-web: brindle ended with %d; the page stays until Ctrl-C\n", rc);
   endCv.wait(lk, [] { return endWanted; });
   lk.unlock();
   fflush(nullptr);
-  // The notes thread and the open pages' feeds are still in their waits: a graceful
-  // stop of the server would wait out each feed's 15-second wait.
+  // The notes thread never ends (notes runs for the handheld's life), and the pages' own
+  // connections end with the process: nothing is left to wait for.
   _exit(rc);
 }

@@ -8,7 +8,11 @@ export default {
   reporter: 'line',
   use: {
     headless: true,
-    viewport: {width: 1100, height: 1250},
-    launchOptions: {executablePath: process.env.BRINDLE_CHROMIUM || '/usr/bin/chromium'},
+    viewport: {width: 1366, height: 768},
+    launchOptions: {
+      executablePath: process.env.BRINDLE_CHROMIUM || '/usr/bin/chromium',
+      // A name of another site that leads to this machine, as DNS rebinding makes one.
+      args: ['--host-resolver-rules=MAP rebind.test 127.0.0.1'],
+    },
   },
 };

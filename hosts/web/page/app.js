@@ -4,16 +4,35 @@
 'use strict';
 
 const screen = document.getElementById('screen');
+const screenFrame = document.getElementById('screen-frame');
 const keyboardEl = document.getElementById('keyboard');
-const SCALE = 2;
 
 // Requests go out one after another, so a key's press always arrives before its release.
+// The answer is the reply's JSON with its status; {status: 0} when nothing answered.
 let queue = Promise.resolve();
 function post(path, body) {
   queue = queue.then(() => fetch(path, {
     method: 'POST', headers: {'Content-Type': 'application/json'}, body: JSON.stringify(body),
-  }).then(r => r.json()).catch(() => ({})));
+  }).then(async r => Object.assign({status: r.status}, await r.json().catch(() => ({}))))
+    .catch(() => ({status: 0})));
   return queue;
+}
+
+// A line under the keyboard saying what became of something the person did.
+let noticeTimer = null;
+function notice(text) {
+  const n = document.getElementById('notice');
+  n.textContent = text;
+  clearTimeout(noticeTimer);
+  noticeTimer = setTimeout(() => { n.textContent = ''; }, 5000);
+}
+
+// Whether anything the page does can reach the handheld now.
+let connected = false;
+function offlineReason() {
+  if (!connected) return 'brindle-web is not running';
+  if (state && state.program.ended) return 'brindle has ended';
+  return '';
 }
 
 // ---- the screen ------------------------------------------------------------------
@@ -79,17 +98,40 @@ function fontOf(ctl) {
   return `${px}px "${ctl.font.face}", Tahoma, "DejaVu Sans", sans-serif`;
 }
 
+// Where each edit control was scrolled to, and the caret it was scrolled for: the screen
+// is drawn anew on every change.
+const editViews = new Map();  // hwnd -> {top, caret, text}
+
 function drawEdit(e, ctl) {
   const text = ctl.text.replace(/\r\n/g, '\n');
   // Caret and selection count UTF-16 units of the control's own text (with its \r\n).
   const toShown = i => ctl.text.slice(0, Math.max(0, i)).replace(/\r\n/g, '\n').length;
   const a = toShown(Math.min(ctl.caret, ctl.selEnd)), b = toShown(Math.max(ctl.caret, ctl.selEnd));
+  // The caret shows only in the window in front, as the handheld hides it elsewhere; its
+  // place is marked either way, for scrolling.
+  const caret = el('span', ctl.focused && state.foreground === currentWindow ? 'caret' : 'caret-at');
+  const caretFirst = ctl.caret <= ctl.selEnd;
   e.appendChild(document.createTextNode(text.slice(0, a)));
+  if (caretFirst) e.appendChild(caret);
   if (b > a) el('span', 'sel', e).textContent = text.slice(a, b);
-  // The caret shows only in the window in front, as the handheld hides it elsewhere.
-  if (ctl.focused && state.foreground === currentWindow) el('span', 'caret', e);
+  if (!caretFirst) e.appendChild(caret);
   e.appendChild(document.createTextNode(text.slice(b)));
   e.dataset.text = text;
+  return caret;
+}
+
+// After the edit is in the document: back to where it was scrolled, then as little as
+// needed to keep a moved caret in sight.
+function scrollEdit(e, caret, ctl) {
+  const view = editViews.get(ctl.hwnd) || {top: 0, caret: -1, text: null};
+  e.scrollTop = view.top;
+  if (view.caret !== ctl.caret || view.text !== ctl.text) {
+    const top = caret.offsetTop, bottom = top + (caret.offsetHeight || 14);
+    if (top < e.scrollTop) e.scrollTop = top - 2;
+    else if (bottom > e.scrollTop + e.clientHeight) e.scrollTop = bottom - e.clientHeight + 2;
+  }
+  editViews.set(ctl.hwnd, {top: e.scrollTop, caret: ctl.caret, text: ctl.text});
+  e.addEventListener('scroll', () => { editViews.get(ctl.hwnd).top = e.scrollTop; });
 }
 
 function drawControl(ctl, origin, parent) {
@@ -130,7 +172,7 @@ function drawControl(ctl, origin, parent) {
     e.dataset.pos = ctl.trackbar.pos;
   } else if (cls === 'edit') {
     e.classList.add('edit');
-    drawEdit(e, ctl);
+    scrollEdit(e, drawEdit(e, ctl), ctl);
   }
   return e;
 }
@@ -222,7 +264,8 @@ function drawBoxes() {
     const row = el('div', 'buttons', e);
     for (const answer of b.buttons) {
       const be = el('span', '', row);
-      be.textContent = BOX_TEXT[answer] || String(answer);
+      // In the handheld's own language, as it draws its boxes.
+      be.textContent = (b.words && b.words[b.buttons.indexOf(answer)]) || BOX_TEXT[answer] || String(answer);
       be.dataset.answer = answer;
       be.addEventListener('mousedown', ev => { ev.stopPropagation(); post('/api/box', {id: b.id, answer}); });
     }
@@ -269,6 +312,19 @@ function render() {
   }
   document.getElementById('program').textContent = state.program.ended ? 'brindle has ended' : '';
   document.getElementById('language').textContent = 'national build: ' + state.program.language;
+  document.getElementById('pages').textContent = state.pages > 1 ? `shown in ${state.pages} pages` : '';
+  document.getElementById('registry-file').textContent = state.program.registry;
+  document.getElementById('registry-file').title = state.program.registry;
+  drawLine();
+  const kb = state.keyboard;
+  keyboardEl.classList.toggle('caps-lock', kb.capsLock);
+  keyEls.get(0x74)?.classList.toggle('latched', kb.shiftLatched);
+  keyEls.get(0x77)?.classList.toggle('latched', kb.fnLatched);
+  drawHelp();
+  showReachable();
+}
+
+function drawLine() {
   const line = state.line;
   document.getElementById('plugged').checked = line.plugged;
   document.getElementById('cradle').checked = line.cradle;
@@ -277,7 +333,33 @@ function render() {
   const tty = document.getElementById('tty-note');
   tty.hidden = !line.tty;
   tty.textContent = line.tty ? `The key bytes come from ${line.tty}.` : '';
-  for (const id of ['cradle', 'busy', 'resume']) document.getElementById(id).disabled = !!line.tty;
+}
+
+// The handheld's help viewer, when the program has opened it.
+function drawHelp() {
+  const help = document.getElementById('help'), frame = document.getElementById('help-page');
+  const open = state.help.open && !state.program.ended;
+  help.hidden = !open;
+  const missing = !state.help.pages || !state.help.url;
+  document.getElementById('help-missing').hidden = !missing;
+  frame.hidden = missing;
+  if (!open) { frame.dataset.url = ''; return; }
+  // Loaded once for each time it opens; the person may follow its links from there.
+  if (!missing && frame.dataset.url !== state.help.url) {
+    frame.dataset.url = state.help.url;
+    frame.src = state.help.url;
+  }
+}
+document.getElementById('help-close').addEventListener('click', () => post('/api/help', {open: false}));
+
+// With the program ended or the server gone, the controls look it and refuse.
+function showReachable() {
+  const reason = offlineReason();
+  document.body.classList.toggle('offline', !!reason);
+  const tty = !!(state && state.line.tty);
+  for (const id of ['plugged', 'switch-notes', 'switch-keyboard']) document.getElementById(id).disabled = !!reason;
+  for (const id of ['cradle', 'busy', 'resume']) document.getElementById(id).disabled = !!reason || tty;
+  document.getElementById('stopped').hidden = connected;
 }
 
 // The stylus: a press, the moves while pressed, the lift, at screen pixels.
@@ -285,11 +367,12 @@ let stylusDown = false;
 let lastMove = null;
 function screenPoint(ev) {
   const r = screen.getBoundingClientRect();
-  const x = Math.floor((ev.clientX - r.left) / SCALE), y = Math.floor((ev.clientY - r.top) / SCALE);
+  const scale = r.width / 240;
+  const x = Math.floor((ev.clientX - r.left) / scale), y = Math.floor((ev.clientY - r.top) / scale);
   return {x: Math.max(0, Math.min(239, x)), y: Math.max(0, Math.min(319, y))};
 }
 screen.addEventListener('mousedown', ev => {
-  if (ev.button !== 0) return;
+  if (ev.button !== 0 || offlineReason()) return;
   if (openMenu || startMenuOpen) { openMenu = null; startMenuOpen = false; render(); }
   const p = screenPoint(ev);
   stylusDown = true;
@@ -334,12 +417,23 @@ CODES.Digit0 = 0x27;
 const held = new Set();  // scan codes pressed and not yet released
 const keyEls = new Map();
 
+let pageNumber = 0;  // this page's number, from its feed: the server lifts its keys when it goes
+
 function press(scan, down) {
   if (down === held.has(scan)) return;  // auto-repeat and double releases are not the keyboard's
+  const reason = offlineReason();
+  if (down && reason) {
+    notice(`Not sent: ${reason}.`);
+    return;
+  }
   if (down) held.add(scan); else held.delete(scan);
   const k = keyEls.get(scan);
   if (k) k.classList.toggle('down', down);
-  post('/api/key', {scan, down});
+  const body = pageNumber ? {scan, down, page: pageNumber} : {scan, down};
+  post('/api/key', body).then(r => {
+    if (r.status === 0) notice('Not sent: brindle-web is not running.');
+    else if (r.status !== 200) notice(`Not sent: ${r.error}.`);
+  });
 }
 
 function releaseAll() { for (const scan of [...held]) press(scan, false); }
@@ -401,24 +495,103 @@ document.getElementById('switch-keyboard').addEventListener('click', () => bring
 
 // ---- updates --------------------------------------------------------------------------
 
+// The trace of this start of brindle-web, after those of earlier starts this page saw,
+// each under a line of its own. New lines are appended as they come; the pane is made
+// anew only when the oldest lines go.
 const traceEl = document.getElementById('trace');
-const traceLines = [];
-function addTrace(lines) {
-  traceLines.push(...lines);
-  if (traceLines.length > 1000) traceLines.splice(0, traceLines.length - 1000);
-  const atEnd = traceEl.scrollTop + traceEl.clientHeight >= traceEl.scrollHeight - 4;
-  traceEl.textContent = traceLines.join('\n');
+const traceRuns = [];  // {label, lines}
+const TRACE_KEPT = 1000;
+let traceCount = 0;
+function traceAtEnd() { return traceEl.scrollTop + traceEl.clientHeight >= traceEl.scrollHeight - 4; }
+function runLabel(run) {
+  const sep = document.createElement('span');
+  sep.className = 'run';
+  sep.textContent = run.label;
+  return sep;
+}
+function drawTrace() {
+  const atEnd = traceAtEnd();
+  const parts = [];
+  for (const run of traceRuns) {
+    parts.push(runLabel(run));
+    if (run.lines.length) parts.push(run.lines.join('\n') + '\n');
+  }
+  traceEl.replaceChildren(...parts);
   if (atEnd) traceEl.scrollTop = traceEl.scrollHeight;
+}
+function addTrace(lines) {
+  if (!lines.length) return;
+  const atEnd = traceAtEnd();
+  traceRuns[traceRuns.length - 1].lines.push(...lines);
+  traceCount += lines.length;
+  if (traceCount > TRACE_KEPT * 1.5) {
+    // The oldest lines go first, earlier runs before this one.
+    while (traceCount > TRACE_KEPT) {
+      const first = traceRuns[0];
+      const drop = Math.min(first.lines.length, traceCount - TRACE_KEPT);
+      first.lines.splice(0, drop);
+      traceCount -= drop;
+      if (!first.lines.length && traceRuns.length > 1) traceRuns.shift();
+    }
+    drawTrace();
+    return;
+  }
+  traceEl.appendChild(document.createTextNode(lines.join('\n') + '\n'));
+  if (atEnd) traceEl.scrollTop = traceEl.scrollHeight;
+}
+
+// The feed's first event: this page's number, and which start of brindle-web it talks to.
+let run = null;
+function hello(h) {
+  pageNumber = h.page;
+  if (run === h.run) {
+    // The same server again (the connection dropped): it sends its kept lines anew.
+    traceCount -= traceRuns[traceRuns.length - 1].lines.length;
+    traceRuns[traceRuns.length - 1].lines = [];
+  } else {
+    const label = run === null ? `brindle-web started ${h.started}` : `brindle-web started again ${h.started}`;
+    traceRuns.push({label, lines: []});
+    run = h.run;
+  }
+  drawTrace();
 }
 
 function connect() {
   const conn = document.getElementById('connection');
   const es = new EventSource('/events');
   es.onopen = () => { conn.textContent = 'connected'; conn.className = 'good'; };
-  es.onerror = () => { conn.textContent = 'disconnected: is brindle-web still running?'; conn.className = 'bad'; };
+  // The browser tries again by itself; until then nothing here reaches the handheld.
+  es.onerror = () => {
+    conn.textContent = 'disconnected: is brindle-web still running?';
+    conn.className = 'bad';
+    connected = false;
+    pageNumber = 0;
+    for (const scan of held) keyEls.get(scan)?.classList.remove('down');
+    held.clear();
+    showReachable();
+  };
+  es.addEventListener('hello', e => { connected = true; hello(JSON.parse(e.data)); showReachable(); });
   es.addEventListener('state', e => { state = JSON.parse(e.data); window.brindleState = state; render(); });
+  // Sent ahead of the state when only the line changed.
+  es.addEventListener('line', e => {
+    if (!state) return;
+    state.line = JSON.parse(e.data);
+    drawLine();
+    showReachable();
+  });
   es.addEventListener('trace', e => addTrace(JSON.parse(e.data).lines));
   es.addEventListener('registry', e => { document.getElementById('registry').textContent = JSON.parse(e.data); });
 }
+
+// The handheld's screen as large as the window's height allows, twice its pixels at most.
+function fitScreen() {
+  const top = screenFrame.getBoundingClientRect().top + window.scrollY;
+  const room = window.innerHeight - top - 50;  // the hardware buttons and the case below
+  let scale = 2;
+  while (scale > 1 && 320 * scale > room) scale -= 0.25;
+  screenFrame.style.setProperty('--scale', scale);
+}
+window.addEventListener('resize', fitScreen);
+fitScreen();
 
 buildKeyboard().then(connect);
