@@ -68,12 +68,31 @@ static uint16_t CellCharacter(int cell) {
   return (ShiftDown != 0 || CapsLockOn != 0) ? ActiveLayout[cell].Shifted : ActiveLayout[cell].Plain;
 }
 
-// A picker window keeps its pick in its own thread's word, found through the window's
-// user data: one word shared by overlapping pickers would let a later opening wipe out or
-// overwrite an earlier one's pick before that thread took it, or both threads take one.
+// What a picker window keeps on its thread's stack, found through the window's user data.
+// The pick is the window's own: one word shared by overlapping pickers would let a later
+// opening wipe out or overwrite an earlier one's pick before that thread took it, or both
+// threads take one.
+struct PickerWindowState {
+  uint16_t Picked;  // 0 for none
+  bool Closing;
+};
+
+static PickerWindowState* StateOf(HWND hwnd) {
+  return reinterpret_cast<PickerWindowState*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
 static void Pick(HWND hwnd, int cell) {
-  uint16_t* picked = reinterpret_cast<uint16_t*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (picked) *picked = CellCharacter(cell);
+  if (PickerWindowState* state = StateOf(hwnd)) state->Picked = CellCharacter(cell);
+}
+
+// Destroying the active window deactivates it first, and the deactivation closes a picker:
+// without the mark the destruction would start again inside itself.
+static void ClosePickerWindow(HWND hwnd, PickerWindowState* state) {
+  if (state) {
+    if (state->Closing) return;
+    state->Closing = true;
+  }
+  DestroyWindow(hwnd);
 }
 
 // Draws bitmap `id` of the resource library into `dc`; every object is its own and freed.
@@ -186,18 +205,22 @@ LRESULT CALLBACK PickerWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         }
       }
       // Shift only changes the column; any other key ends the opening.
-      if (wParam != VK_SHIFT) DestroyWindow(hwnd);
+      if (wParam != VK_SHIFT) ClosePickerWindow(hwnd, StateOf(hwnd));
       return 0;
     case WM_LBUTTONDOWN: {
       int cell = PickerCellAt(LOWORD(lParam), HIWORD(lParam));
       if (cell >= 0) Pick(hwnd, cell);
-      DestroyWindow(hwnd);
+      ClosePickerWindow(hwnd, StateOf(hwnd));
       return 0;
     }
     case WM_ACTIVATE:
-      if (LOWORD(wParam) == WA_INACTIVE) DestroyWindow(hwnd);
+      if (LOWORD(wParam) == WA_INACTIVE) ClosePickerWindow(hwnd, StateOf(hwnd));
+      return 0;
+    case WM_CLOSE:
+      ClosePickerWindow(hwnd, StateOf(hwnd));
       return 0;
     case WM_DESTROY:
+      if (PickerWindowState* state = StateOf(hwnd)) state->Closing = true;
       // Ends the thread's loop however the window went, whatever a fetch for a window
       // that is gone would answer.
       PostQuitMessage(0);
@@ -224,8 +247,8 @@ static uint16_t RunPickerWindow(uint32_t opening) {
   HWND window = CreateWindowExW(0, className, title, WS_POPUP | WS_VISIBLE, PICKER_X, PICKER_Y, PICKER_WIDTH,
                                 PICKER_HEIGHT, nullptr, nullptr, hInstance, nullptr);
   if (!window) return 0;
-  uint16_t picked = 0;
-  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&picked));
+  PickerWindowState state = {0, false};
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   // Taking the foreground from a later picker would close it. (Narrowed, not closed: a
@@ -233,7 +256,7 @@ static uint16_t RunPickerWindow(uint32_t opening) {
   if (PickerOpenings == opening)
     SetForegroundWindow(window);
   else
-    DestroyWindow(window);
+    ClosePickerWindow(window, &state);
 
   // The window is this thread's only one, and its destruction posts the quit that ends
   // the loop.
@@ -243,8 +266,8 @@ static uint16_t RunPickerWindow(uint32_t opening) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
-  DestroyWindow(window);  // still there when the loop was asked to stop
-  return picked;
+  ClosePickerWindow(window, &state);  // still there when the loop was asked to stop
+  return state.Picked;
 }
 
 DWORD WINAPI PickerThread(LPVOID param) {
