@@ -336,6 +336,7 @@ test.describe('a keyboard on a real serial line', () => {
 test('a change of the line shows on an open page within 100 ms, and a redraw keeps it', async ({page, handheld}) => {
   // Changed from elsewhere (another page, a script): this page is told, not asked.
   const steps = [['plugged', false], ['busy', true], ['busy', false], ['plugged', true]];
+  await stateOf(handheld.url);  // this process's first request, with its one-off costs, is not timed
   for (const [id, value] of steps) {
     await page.evaluate(([id, value]) => {
       window.lineSeen = new Promise(resolve => {
@@ -349,8 +350,8 @@ test('a change of the line shows on an open page within 100 ms, and a redraw kee
     expect((await pagePost(handheld.url, '/api/line', {[id]: value})).status).toBe(200);
     const seen = await page.evaluate(() => window.lineSeen);
     expect(seen, `${id}: ${value} never shown`).not.toBeNull();
+    console.log(`${id}: ${value} shown after ${seen - sent} ms`);
     if (timed) expect(seen - sent, `${id}: ${value}`).toBeLessThan(100);
-    else console.log(`${id}: ${value} shown after ${seen - sent} ms`);
   }
   // Changed on this page, then drawn again for a reason of the page's own (the Start menu):
   // the box stays as the person left it, and so does the handheld.
@@ -555,7 +556,6 @@ test.describe('the page at the sizes of common screens', () => {
       expect(b.x, selector).toBeGreaterThanOrEqual(0);
       expect(b.x + b.width, selector).toBeLessThanOrEqual(800);
     }
-    await shot(page, 'at-800x600', true);
   });
   for (const [width, height] of [[1366, 768], [1920, 1080], [2560, 1440]]) {
     test(`${width} x ${height}: the screen and the keyboard in sight together`, async ({page, handheld}) => {

@@ -559,7 +559,6 @@ function hello(h) {
 function connect() {
   const conn = document.getElementById('connection');
   const es = new EventSource('/events');
-  es.onopen = () => { conn.textContent = 'connected'; conn.className = 'good'; };
   // The browser tries again by itself; until then nothing here reaches the handheld.
   es.onerror = () => {
     conn.textContent = 'disconnected: is brindle-web still running?';
@@ -570,7 +569,14 @@ function connect() {
     held.clear();
     showReachable();
   };
-  es.addEventListener('hello', e => { connected = true; hello(JSON.parse(e.data)); showReachable(); });
+  // Connected once the server has numbered this page: its keys are then its own.
+  es.addEventListener('hello', e => {
+    connected = true;
+    conn.textContent = 'connected';
+    conn.className = 'good';
+    hello(JSON.parse(e.data));
+    showReachable();
+  });
   es.addEventListener('state', e => { state = JSON.parse(e.data); window.brindleState = state; render(); });
   // Sent ahead of the state when only the line changed.
   es.addEventListener('line', e => {
