@@ -48,12 +48,13 @@ struct State {
   bool plugged = true;
   bool cradle = false;
   bool busy = false;
+  bool started = false;  // the program has started, notes is in front again
   bool ended = false;
   int exitCode = 0;
   std::map<int, std::set<int>> pages;  // open pages and the scan codes each holds down
   int nextPage = 0;
   std::string run;      // which start of brindle-web this is
-  std::string started;  // when it started, local time
+  std::string startTime;  // when brindle-web started, local time
   bool helpOpen = false;
   std::string helpTopic;     // the help viewer's command line: "file.htc#anchor"
   size_t programsSeen = 0;  // bench::StartedPrograms() looked at so far
@@ -409,19 +410,19 @@ void Configure(const Setup& setup) {
   size_t programs = bench::StartedPrograms().size();
   auto now = std::chrono::system_clock::now();
   time_t t = std::chrono::system_clock::to_time_t(now);
-  char started[32];
-  strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", localtime(&t));
+  char startTime[32];
+  strftime(startTime, sizeof startTime, "%Y-%m-%d %H:%M:%S", localtime(&t));
   std::lock_guard<std::mutex> order(sendMu);
   std::lock_guard<std::mutex> g(S().mu);
   State& s = S();
   s.setup = setup;
   s.plugged = true;
-  s.cradle = s.busy = s.ended = s.helpOpen = false;
+  s.cradle = s.busy = s.started = s.ended = s.helpOpen = false;
   s.exitCode = 0;
   s.pages.clear();
   s.helpTopic.clear();
   s.programsSeen = programs;
-  s.started = started;
+  s.startTime = startTime;
   s.run = std::to_string(getpid()) + "-" +
           std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count());
 }
@@ -444,6 +445,14 @@ bool Refused(const Request& r, Reply* reply) {
     return true;
   }
   return false;
+}
+
+void NoteProgramStarted() {
+  {
+    std::lock_guard<std::mutex> g(S().mu);
+    S().started = true;
+  }
+  bench::NoteViewChange();
 }
 
 void NoteProgramEnded(int exitCode) {
@@ -498,7 +507,7 @@ int Latches() {
 
 std::string HelloJson(int page) {
   std::lock_guard<std::mutex> g(S().mu);
-  return json{{"page", page}, {"run", S().run}, {"started", S().started}}.dump();
+  return json{{"page", page}, {"run", S().run}, {"started", S().startTime}}.dump();
 }
 
 void AppendTrace(const std::string& line) {
@@ -539,7 +548,8 @@ std::string StateJson() {
   json state;
   {
     std::lock_guard<std::mutex> g(S().mu);
-    state["program"] = {{"ended", S().ended},
+    state["program"] = {{"started", S().started},
+                        {"ended", S().ended},
                         {"exitCode", S().exitCode},
                         {"language", S().setup.language},
                         {"registry", S().setup.registry}};

@@ -50,6 +50,9 @@ bool Refused(const Request& request, Reply* reply);
 // {"error": "..."} and change nothing.
 Reply Handle(const Request& request);
 
+// The program has started and notes is in front again: what a person sees from now on is
+// the handheld at rest (the page says "starting" until then).
+void NoteProgramStarted();
 // The program's entry has returned with this code (the page says so).
 void NoteProgramEnded(int exitCode);
 

@@ -190,6 +190,7 @@ int main(int argc, char** argv) {
     };
     if (WaitFor(programInFront, 10000) && web::NotesWindow())
       SetForegroundWindow(web::NotesWindow());
+    web::NoteProgramStarted();
   }).detach();
 
   static WCHAR commandLine[] = L"";

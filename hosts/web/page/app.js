@@ -310,7 +310,8 @@ function render() {
     const e = el('div', 'ended', screen);
     e.textContent = `brindle has ended (exit code ${state.program.exitCode}). Start brindle-web again to run it.`;
   }
-  document.getElementById('program').textContent = state.program.ended ? 'brindle has ended' : '';
+  document.getElementById('program').textContent =
+    state.program.ended ? 'brindle has ended' : state.program.started ? '' : 'brindle is starting…';
   document.getElementById('language').textContent = 'national build: ' + state.program.language;
   document.getElementById('pages').textContent = state.pages > 1 ? `shown in ${state.pages} pages` : '';
   document.getElementById('registry-file').textContent = state.program.registry;
