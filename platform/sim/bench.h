@@ -22,11 +22,37 @@ DWORD Now();
 // Real time instead of virtual time (running the program on Linux).
 void UseRealClock(bool real);
 
+// A test's own waits give up after this much real time, whichever clock runs: a hung
+// program then fails its test instead of hanging the run. Generous enough for
+// ThreadSanitizer on a busy machine.
+constexpr unsigned kWaitLimitMs = 60000;
+
 // Returns once every simulated thread (those made by CreateThread) is blocked in a
 // platform wait: an empty GetMessageW, an unsignalled wait, a pending SendMessageW, a
-// Sleep, a serial wait. Aborts the test program after 30 s of real time, naming the
-// threads that never settled, so a hung test fails instead of hanging.
+// Sleep, a serial wait. Aborts the test program after kWaitLimitMs of real time, saying
+// what every thread is doing, so a hung test fails instead of hanging.
 void Settle();
+
+// Waits for a kernel object (a thread's end, an event) with a limit in real time,
+// whichever clock runs. With sentMessages it also returns when another thread sends
+// the caller a message (answer it with PeekMessageW, as after MsgWaitForMultipleObjects).
+// NeverEnds: the caller is a thread of the test, every simulated thread waits, nobody
+// moves the virtual clock, and nothing has happened for a while (SetHangReportAfter),
+// so nothing but the caller could have ended the wait. `why` then, and after a
+// time-out, says what each thread waits in, with its deadline and the clock's time.
+enum class Waited { Signaled, SentMessage, TimedOut, NeverEnds, NoObject };
+Waited WaitFor(HANDLE object, unsigned realMs, std::string* why = nullptr, bool sentMessages = false);
+// What each thread waits in, with its deadline and the clock's time, one per line.
+std::string Threads();
+// What a simulated thread is called in those reports.
+void NameThread(HANDLE thread, const std::string& name);
+// Messages posted to a thread, and input for it, that it has not fetched yet.
+int Queued(DWORD threadId);
+// How long a wait of the test's must see nothing happen before it is reported as
+// never ending (5000 ms until the next Reset). Any wait of a test's thread with no
+// time-out under virtual time is watched so: one that a platform call makes (a
+// WaitForSingleObject with INFINITE, say) stops the test program with the report.
+void SetHangReportAfter(unsigned ms);
 
 // Simulated threads alive, and open kernel handles (threads, events, files, ...).
 int LiveThreads();

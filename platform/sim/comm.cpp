@@ -433,7 +433,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buf, DWORD toRead, LPDWORD got, LPOVERLAPP
     uint64_t total = (uint64_t)t.ReadTotalTimeoutMultiplier * toRead + t.ReadTotalTimeoutConstant;
     uint64_t deadline = total ? NowLocked() + total : 0;
     p->waiters.push_back(Self());
-    Block(lk, [&p, toRead] { return p->rx.size() >= toRead || !p->open || p->dead; }, deadline);
+    Block(lk, [&p, toRead] { return p->rx.size() >= toRead || !p->open || p->dead; }, deadline, "ReadFile");
     p->waiters.erase(std::find(p->waiters.begin(), p->waiters.end(), Self()));
     if (!p->open) {
       SetError(ERROR_INVALID_HANDLE);
@@ -553,7 +553,7 @@ BOOL WINAPI WaitCommEvent(HANDLE h, LPDWORD events, LPOVERLAPPED ov) {
   Block(lk, [&] {
     return (p->seen & p->mask) || p->maskGen != maskGen || p->failGen != failGen || !p->open ||
            p->dead;
-  });
+  }, 0, "WaitCommEvent");
   p->waiters.erase(std::find(p->waiters.begin(), p->waiters.end(), Self()));
   ObservePower();
   if (!p->open) {

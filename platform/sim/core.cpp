@@ -38,6 +38,11 @@ struct Kernel {
   uint64_t nextToken = 1;
   std::condition_variable clockCv;
   bool clockThreadRunning = false;
+  int clockMovers = 0;      // threads inside Advance or a test's own timed wait
+  // Bumped by whatever can end a wait: a wake-up, the clock moving, a thread made or
+  // ended. A watched wait that sees it stand still has seen nothing happen.
+  uint64_t progress = 0;
+  std::chrono::milliseconds hangAfter{5000};
 
   std::map<uintptr_t, std::shared_ptr<KObject>> handles;
   uintptr_t nextHandle = 0x100;
@@ -83,6 +88,7 @@ void FireDueLocked(uint64_t upTo) {
     auto it = k.deadlines.begin();
     auto fire = std::move(it->second.fire);
     k.deadlines.erase(it);
+    ++k.progress;
     fire();
   }
 }
@@ -108,6 +114,7 @@ void ClockThread() {
 
 struct ThreadObj : KObject {
   const char* Kind() const override { return "thread"; }
+  std::string Label() const override { return "thread " + std::to_string(tid); }
   bool Signaled() const override { return exited; }
   bool exited = false;
   DWORD exitCode = STILL_ACTIVE;
@@ -116,6 +123,7 @@ struct ThreadObj : KObject {
 
 struct EventObj : KObject {
   const char* Kind() const override { return "event"; }
+  std::string Label() const override { return name.empty() ? "an event" : "event " + Narrow(name.c_str()); }
   bool Signaled() const override { return signaled || pulseTickets > 0; }
   void Acquire() override {
     if (!signaled && pulseTickets > 0) --pulseTickets;
@@ -157,29 +165,156 @@ ThreadRec* FindThread(DWORD id) {
   return it == K().threads.end() ? nullptr : it->second.get();
 }
 
-bool Block(Lock& lk, const std::function<bool()>& pred, uint64_t deadline) {
+namespace {
+
+using RealTime = std::chrono::steady_clock::time_point;
+
+// How a wait ended.
+enum class Ended { Ready, Deadline, RealLimit, NeverEnds };
+
+// Blocked threads of the test poll this often while they are watched.
+const std::chrono::milliseconds kWatchPoll{100};
+
+std::string Ms(uint64_t ms) { return std::to_string(ms) + " ms"; }
+
+std::string Who(const ThreadRec& t) {
+  std::string who = t.counted ? t.name : "a thread of the test (" + std::to_string(t.id) + ")";
+  if (!t.label.empty()) who += ", " + t.label;
+  if (t.counted && t.creator) who += ", made by thread " + std::to_string(t.creator);
+  return who;
+}
+
+// One line per thread: the wait it is in, with its deadline. Lock held.
+std::string DescribeThreads() {
+  Kernel& k = K();
+  std::string out = "  clock: " + Ms(NowLocked()) + (k.realClock ? " (real)\n" : " (virtual)\n");
+  for (auto& [id, t] : k.threads) {
+    out += "  " + Who(*t) + ": ";
+    if (!t->blocked) {
+      out += "running\n";
+      continue;
+    }
+    out += t->where.empty() ? std::string("in a platform wait") : "in " + t->where;
+    out += t->until ? " until " + Ms(t->until) + "\n" : ", no deadline\n";
+  }
+  return out;
+}
+
+// Nothing but the caller could end its wait: every simulated thread waits, nobody is
+// moving the virtual clock, and every other thread of the test the sim knows waits
+// too. Lock held.
+bool NobodyElseCanAct(ThreadRec* self) {
+  Kernel& k = K();
+  if (k.realClock || k.runnable != 0 || k.clockMovers != 0) return false;
+  for (auto& [id, t] : k.threads)
+    if (!t->counted && t.get() != self && !t->blocked) return false;
+  return true;
+}
+
+std::string HangReport(std::chrono::milliseconds quiet) {
+  Kernel& k = K();
+  std::string out = "a wait that can never end: every simulated thread waits, nobody moves the virtual clock, "
+                    "and nothing has happened for " + std::to_string(quiet.count()) + " ms of real time.\n";
+  std::string sleepers;
+  for (auto& [id, t] : k.threads)
+    if (t->counted && t->blocked && t->until)
+      sleepers += "  " + Who(*t) + ": " + (t->where.empty() ? std::string("a timed wait") : t->where) +
+                  " until " + Ms(t->until) + "\n";
+  if (!sleepers.empty()) out += "Only the clock could end these waits, and nobody moves it:\n" + sleepers;
+  return out + "Every thread:\n" + DescribeThreads();
+}
+
+void Unblock(ThreadRec* t) {
+  t->blocked = false;
+  if (t->counted) ++K().runnable;
+}
+
+// Block() with a limit in real time (RealTime::max() for none); `report` gets what
+// every thread waits in when the wait ends at that limit or can never end.
+Ended BlockUntil(Lock& lk, const std::function<bool()>& pred, uint64_t deadline, RealTime realLimit,
+                 std::string* report) {
   Kernel& k = K();
   ThreadRec* t = Self();
   bool timedOut = false;
   uint64_t token = 0;
-  if (deadline) token = AddDeadline(deadline, [t, &timedOut] {
+  if (deadline) {
+    t->until = deadline;
+    token = AddDeadline(deadline, [t, &timedOut] {
       timedOut = true;
       Wake(t);
     });
-  while (!pred()) {
-    if (timedOut) return false;
+  }
+  const bool limited = realLimit != RealTime::max();
+  const bool watched = !t->counted && !deadline && !k.realClock;
+  uint64_t seen = k.progress;
+  bool quiet = false;
+  RealTime quietSince;
+  Ended ended = Ended::Ready;
+  while (ended == Ended::Ready && !pred()) {
+    if (timedOut) {
+      ended = Ended::Deadline;
+      break;
+    }
     t->blocked = true;
     if (t->counted && --k.runnable == 0) k.settleCv.notify_all();
-    t->cv.wait(lk, [t] { return !t->blocked; });
+    while (t->blocked) {
+      if (!limited && !watched) {
+        t->cv.wait(lk, [t] { return !t->blocked; });
+        break;
+      }
+      RealTime until = realLimit;
+      if (watched) until = std::min(until, std::chrono::steady_clock::now() + kWatchPoll);
+      if (t->cv.wait_until(lk, until, [t] { return !t->blocked; })) break;
+      RealTime now = std::chrono::steady_clock::now();
+      if (limited && now >= realLimit) {
+        if (report) *report = DescribeThreads();
+        Unblock(t);
+        ended = Ended::RealLimit;
+        break;
+      }
+      if (!watched) continue;
+      bool stuck = NobodyElseCanAct(t);
+      if (!stuck || k.progress != seen) {
+        quiet = false;
+        seen = k.progress;
+      }
+      if (!stuck) continue;
+      if (!quiet) {
+        quiet = true;
+        quietSince = now;
+      } else if (now - quietSince >= k.hangAfter) {
+        if (report) *report = HangReport(k.hangAfter);
+        Unblock(t);
+        ended = Ended::NeverEnds;
+      }
+    }
   }
   if (token && !timedOut) CancelDeadline(token);
-  return true;
+  t->until = 0;
+  t->where.clear();
+  return ended;
+}
+
+}  // namespace
+
+bool Block(Lock& lk, const std::function<bool()>& pred, uint64_t deadline, const char* where) {
+  if (where) Self()->where = where;
+  std::string report;
+  Ended ended = BlockUntil(lk, pred, deadline, RealTime::max(), &report);
+  if (ended == Ended::NeverEnds) {
+    // A platform call has no way to say this: stop the test program, saying why.
+    fflush(stdout);
+    fprintf(stderr, "simulated handheld: %s", report.c_str());
+    fflush(stderr);
+    abort();
+  }
+  return ended == Ended::Ready;
 }
 
 void Wake(ThreadRec* t) {
   if (!t || !t->blocked) return;
-  t->blocked = false;
-  if (t->counted) ++K().runnable;
+  Unblock(t);
+  ++K().progress;
   t->cv.notify_one();
 }
 
@@ -309,9 +444,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
   rec->id = k.nextTid++;
   rec->counted = true;
   rec->name = "thread " + std::to_string(rec->id);
+  if (Self()->counted) rec->creator = Self()->id;
   k.threads[rec->id] = rec;
   ++k.runnable;  // counts from its creation, so Settle cannot slip in before it runs
   ++k.liveThreads;
+  ++k.progress;
   auto obj = std::make_shared<ThreadObj>();
   obj->tid = rec->id;
   HANDLE h = NewHandle(obj);
@@ -327,6 +464,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     obj->WakeWaiters();
     k.threads.erase(rec->id);
     --k.liveThreads;
+    ++k.progress;
     if (--k.runnable == 0) k.settleCv.notify_all();
     tlsSelf = nullptr;
   }).detach();
@@ -429,19 +567,32 @@ namespace {
 // An external thread (the test's) that waits with a time-out under virtual time moves
 // the clock itself, as Sleep does: nobody else would.
 bool ExternalVirtualWait(Lock& lk, const std::function<bool()>& pred, uint64_t deadline) {
+  Kernel& k = K();
+  ++k.clockMovers;
+  bool ok = false;
   for (;;) {
-    if (pred()) return true;
-    if (NowLocked() >= deadline) return false;
+    if (pred()) {
+      ok = true;
+      break;
+    }
+    if (NowLocked() >= deadline) break;
     lk.unlock();
     bench::Settle();
     lk.lock();
-    if (pred()) return true;
-    Kernel& k = K();
+    if (pred()) {
+      ok = true;
+      break;
+    }
     uint64_t next = deadline;
     if (!k.deadlines.empty()) next = std::min(next, k.deadlines.begin()->first);
-    if (next > k.vnow) k.vnow = next;
+    if (next > k.vnow) {
+      k.vnow = next;
+      ++k.progress;
+    }
     FireDueLocked(k.vnow);
   }
+  --k.clockMovers;
+  return ok;
 }
 
 }  // namespace
@@ -469,6 +620,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE h, DWORD ms) {
   } else {
     ThreadRec* self = Self();
     obj->waiters.push_back(self);
+    self->where = "WaitForSingleObject(" + obj->Label() + ")";
     ok = TimedWait(lk, pred, ms == INFINITE ? 0 : NowLocked() + ms);
     auto& w = obj->waiters;
     w.erase(std::find(w.begin(), w.end(), self));
@@ -490,6 +642,7 @@ void WINAPI Sleep(DWORD ms) {
     ExternalVirtualWait(lk, [] { return false; }, deadline);
     return;
   }
+  Self()->where = "Sleep(" + std::to_string(ms) + ")";
   Block(lk, [] { return false; }, deadline);
 }
 
@@ -508,10 +661,10 @@ namespace bench {
 void Settle() {
   Kernel& k = K();
   Lock lk(k.mu);
-  if (k.settleCv.wait_for(lk, std::chrono::seconds(30), [&k] { return k.runnable == 0; })) return;
-  fprintf(stderr, "bench::Settle: simulated threads still running after 30 s:\n");
-  for (auto& [id, t] : k.threads)
-    if (t->counted && !t->blocked) fprintf(stderr, "  %s\n", t->name.c_str());
+  if (k.settleCv.wait_for(lk, std::chrono::milliseconds(kWaitLimitMs), [&k] { return k.runnable == 0; })) return;
+  fflush(stdout);
+  fprintf(stderr, "bench::Settle: simulated threads still running after %u s of real time:\n%s",
+          kWaitLimitMs / 1000, DescribeThreads().c_str());
   fflush(stderr);
   abort();
 }
@@ -525,6 +678,7 @@ void Advance(DWORD ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return;
   }
+  ++k.clockMovers;
   uint64_t target = k.vnow + ms;
   while (!k.deadlines.empty() && k.deadlines.begin()->first <= target) {
     k.vnow = std::max(k.vnow, k.deadlines.begin()->first);
@@ -533,7 +687,9 @@ void Advance(DWORD ms) {
     Settle();
     lk.lock();
   }
+  if (k.vnow != target) ++k.progress;
   k.vnow = target;
+  --k.clockMovers;
   lk.unlock();
   Settle();
 }
@@ -559,6 +715,7 @@ void UseRealClock(bool real) {
   } else {
     k.vnow = now;
   }
+  ++k.progress;
   k.clockCv.notify_all();
 }
 
@@ -631,6 +788,60 @@ uint64_t WaitScreenChange(uint64_t seen, int timeoutMs) {
   return k.changes;
 }
 
+Waited WaitFor(HANDLE object, unsigned realMs, std::string* why, bool sentMessages) {
+  Lock lk(Mu());
+  auto obj = GetObject(object);
+  if (!obj) {
+    if (why) *why = "not an open handle";
+    return Waited::NoObject;
+  }
+  ThreadRec* self = Self();
+  auto pred = [&] { return obj->Signaled() || (sentMessages && !self->sent.empty()); };
+  Ended ended = Ended::Ready;
+  std::string report;
+  if (!pred()) {
+    obj->waiters.push_back(self);
+    self->where = "bench::WaitFor(" + obj->Label() + ")";
+    ended = BlockUntil(lk, pred, 0, std::chrono::steady_clock::now() + std::chrono::milliseconds(realMs), &report);
+    auto& w = obj->waiters;
+    w.erase(std::find(w.begin(), w.end(), self));
+  }
+  switch (ended) {
+    case Ended::Ready:
+      if (!obj->Signaled()) return Waited::SentMessage;
+      obj->Acquire();
+      return Waited::Signaled;
+    case Ended::NeverEnds:
+      if (why) *why = report;
+      return Waited::NeverEnds;
+    default:
+      if (why) *why = "still waiting after " + std::to_string(realMs) + " ms of real time:\n" + report;
+      return Waited::TimedOut;
+  }
+}
+
+std::string Threads() {
+  Lock lk(Mu());
+  return DescribeThreads();
+}
+
+void NameThread(HANDLE thread, const std::string& name) {
+  Lock lk(Mu());
+  if (auto t = Get<ThreadObj>(thread))
+    if (ThreadRec* rec = FindThread(t->tid)) rec->label = name;
+}
+
+int Queued(DWORD threadId) {
+  Lock lk(Mu());
+  ThreadRec* t = FindThread(threadId);
+  return t ? (int)(t->posted.size() + t->input.size()) : 0;
+}
+
+void SetHangReportAfter(unsigned ms) {
+  Lock lk(Mu());
+  K().hangAfter = std::chrono::milliseconds(ms);
+}
+
 bool Reset() {
   Settle();
   Kernel& k = K();
@@ -648,6 +859,7 @@ bool Reset() {
     k.deadlines.clear();
     k.vnow = 0;
     k.failCreateThread = 0;
+    k.hangAfter = std::chrono::milliseconds(5000);
     if (k.realClock) k.realBase = std::chrono::steady_clock::now();
     for (auto& [id, t] : k.threads) {
       t->sent.clear();

@@ -32,6 +32,11 @@ struct ThreadRec {
   bool blocked = false;       // inside Block(), waiting for Wake()
   std::condition_variable cv;
   std::string name;           // for diagnostics
+  // For reports of a hang: who made it, what the test calls it, and the wait it is in.
+  DWORD creator = 0;
+  std::string label;
+  std::string where;          // the call it waits in, when known
+  uint64_t until = 0;         // that wait's deadline on the sim clock; 0 = none
   // message queue
   std::deque<std::shared_ptr<SentMsg>> sent;  // sent by other threads, not yet processed
   std::deque<MSG> posted;
@@ -49,8 +54,14 @@ ThreadRec* FindThread(DWORD id);
 // Block the calling thread until pred() holds. Lock held on entry and exit; the
 // thread is counted idle while it waits. Whoever changes what pred() reads must call
 // Wake() on the waiting thread. A deadline (virtual or real ms on the sim clock;
-// 0 = none) ends the wait with false when reached first.
-bool Block(Lock& lk, const std::function<bool()>& pred, uint64_t deadline = 0);
+// 0 = none) ends the wait with false when reached first. `where` names the call for
+// reports (else the caller may have set Self()->where).
+//
+// A thread of the test that waits with no deadline under virtual time is watched: when
+// every simulated thread waits, nobody moves the clock, every other thread of the test
+// the sim knows waits too, and nothing happens for a while, the wait can never end. The
+// test program then stops with a report of who waits where, instead of hanging.
+bool Block(Lock& lk, const std::function<bool()>& pred, uint64_t deadline = 0, const char* where = nullptr);
 // Block() for any thread: an external thread (the test's) that waits with a deadline
 // under virtual time moves the clock itself, since nobody else would.
 bool TimedWait(Lock& lk, const std::function<bool()>& pred, uint64_t deadline);
@@ -75,6 +86,8 @@ struct KObject {
   virtual void Acquire() {}
   // Called when the last handle to it closes.
   virtual void LastHandleClosed() {}
+  // What it is, for reports ("thread 101", "event TouchEvent").
+  virtual std::string Label() const { return Kind(); }
   std::vector<ThreadRec*> waiters;
   void WakeWaiters();
 };

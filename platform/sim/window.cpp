@@ -1024,7 +1024,7 @@ LRESULT WINAPI SendMessageW(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   // While waiting for the answer, messages sent to this thread are still processed,
   // so two threads sending to each other do not deadlock.
   for (;;) {
-    Block(lk, [&] { return m->done || !self->sent.empty(); });
+    Block(lk, [&] { return m->done || !self->sent.empty(); }, 0, "SendMessageW");
     if (m->done) return m->result;
     ProcessOneSent(lk, self);
   }
@@ -1067,7 +1067,7 @@ static BOOL Fetch(LPMSG out, HWND filter, UINT lo, UINT hi, UINT remove, bool wa
       return TRUE;
     }
     if (!wait) return FALSE;
-    Block(lk, [&] { return Pending(t, filter, lo, hi) || (filter && !Win(filter)); });
+    Block(lk, [&] { return Pending(t, filter, lo, hi) || (filter && !Win(filter)); }, 0, "GetMessageW");
   }
 }
 
@@ -1210,6 +1210,7 @@ static DWORD WaitAny(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms,
   };
   if (ready() < 0 && ms != 0) {
     for (auto& o : objs) o->waiters.push_back(t);
+    t->where = messages ? "MsgWaitForMultipleObjects" : "WaitForMultipleObjects";
     TimedWait(lk, [&] { return ready() >= 0; }, ms == INFINITE ? 0 : NowLocked() + ms);
     for (auto& o : objs) o->waiters.erase(std::find(o->waiters.begin(), o->waiters.end(), t));
   }
