@@ -126,6 +126,7 @@ void EngineTest::SetUp() {
 
   dialogThread_ = CreateThread(nullptr, 0, DialogThread, nullptr, 0, nullptr);
   ASSERT_NE(dialogThread_, nullptr);
+  bench::NameThread(dialogThread_, "the stand-in settings dialog's thread");
   bench::Settle();
   ASSERT_NE(hSettingsDlg, nullptr);
   app_ = appWindow;
@@ -138,7 +139,9 @@ void EngineTest::SetUp() {
 void EngineTest::TearDown() {
   if (dialogThread_ != nullptr) {
     PostMessageW(hSettingsDlg, WM_CLOSE, 0, 0);
-    WaitForSingleObject(dialogThread_, INFINITE);
+    std::string why;
+    if (bench::WaitFor(dialogThread_, bench::kWaitLimitMs, &why) != bench::Waited::Signaled)
+      ADD_FAILURE() << "waited for the stand-in settings dialog's thread to end after WM_CLOSE: " << why;
     CloseHandle(dialogThread_);
     dialogThread_ = nullptr;
   }

@@ -53,16 +53,20 @@ void ProgramTest::TearDown() {
 HANDLE ProgramTest::Launch() {
   HANDLE thread = CreateThread(nullptr, 0, ProgramThread, nullptr, 0, nullptr);
   EXPECT_NE(thread, nullptr);
+  bench::NameThread(thread, program_ == nullptr ? "the program (wWinMain)" : "a later copy of the program");
   bench::Settle();
   if (program_ != nullptr) return thread;
   program_ = thread;
   return nullptr;
 }
 
-DWORD ProgramTest::ExitCodeOf(HANDLE thread) {
+DWORD ProgramTest::ExitCodeOf(HANDLE thread, const char* what) {
   DWORD code = 0xFFFFFFFF;
-  WaitForSingleObject(thread, INFINITE);
-  GetExitCodeThread(thread, &code);
+  std::string why;
+  if (bench::WaitFor(thread, bench::kWaitLimitMs, &why) == bench::Waited::Signaled)
+    GetExitCodeThread(thread, &code);
+  else
+    ADD_FAILURE() << "waited for " << what << " to end: " << why;
   CloseHandle(thread);
   return code;
 }
@@ -76,7 +80,7 @@ DWORD ProgramTest::WaitForExit() {
   if (program_ == nullptr) return 0xFFFFFFFF;
   HANDLE thread = program_;
   program_ = nullptr;
-  return ExitCodeOf(thread);
+  return ExitCodeOf(thread, "the program's entry (wWinMain)");
 }
 
 void ProgramTest::ExitWithAnswer(int answer) {

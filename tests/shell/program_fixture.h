@@ -26,7 +26,11 @@ class ProgramTest : public ::testing::Test {
   HANDLE Launch();
   // Waits for the program's entry to return and gives its exit code.
   DWORD WaitForExit();
-  static DWORD ExitCodeOf(HANDLE thread);  // waits, then closes the handle
+  // Waits for `thread` (called `what` in a failure) to end, then closes the handle. A
+  // wait gives up after bench::kWaitLimitMs of real time, or as soon as the handheld
+  // finds that it can never end, and fails the test saying where each thread waits;
+  // the code is then 0xFFFFFFFF.
+  static DWORD ExitCodeOf(HANDLE thread, const char* what = "a simulated thread");
   // The user confirms the exit with `answer` (any answer but No ends the program).
   void ExitWithAnswer(int answer);
   bool Running();

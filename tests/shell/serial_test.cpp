@@ -1,4 +1,6 @@
 // The serial link and its reader thread, driven through the bench's keyboard line.
+#include <gtest/gtest-spi.h>
+
 #include <chrono>
 
 #include "shell_fixture.h"
@@ -398,11 +400,17 @@ TEST_F(SerialTest, AnyByteRestartsTheTenMinutes) {
 TEST_F(SerialTest, WatchdogEndsWithTheReaderAndNeverRestartsAStoppedDriver) {
   Start();
   Stop();
+  ASSERT_EQ(DriverState, DRIVER_STOPPED);
+  ASSERT_EQ(Readers(), 0);
   bench::ClearTrace();
+  TimerTicks();
   bench::Advance(1300000);
-  EXPECT_EQ(bench::PortOpensTotal(), 1);
-  EXPECT_EQ(DriverState, DRIVER_STOPPED);
+  EXPECT_TRUE(TimerTicks().empty()) << "a watchdog outlived its reader";
   EXPECT_TRUE(bench::Trace({"Sleep", "CreateFile"}).empty());
+  // Not past here with a running driver: the tick below would start a rebuild, whose
+  // pause no one ends.
+  ASSERT_EQ(bench::PortOpensTotal(), 1);
+  ASSERT_EQ(DriverState, DRIVER_STOPPED);
   // A watchdog tick that reaches a stopped or paused driver does nothing.
   PostToDialog(WM_TIMER, WATCHDOG_TIMER_ID, 0);
   EXPECT_TRUE(bench::Trace().empty());
@@ -413,6 +421,113 @@ TEST_F(SerialTest, WatchdogEndsWithTheReaderAndNeverRestartsAStoppedDriver) {
   PostToDialog(WM_TIMER, WATCHDOG_TIMER_ID, 0);
   EXPECT_TRUE(bench::Trace().empty());
   EXPECT_EQ(DriverState, DRIVER_PAUSED);
+}
+
+// The user-interface thread's id, for bench::Queued.
+static DWORD UiThread() { return GetWindowThreadProcessId(hSettingsDlg, nullptr); }
+
+struct PauseStopRow {
+  const char* name;
+  void (*stop)();
+  bool exits;
+};
+
+// The rebuild closes the link, sleeps 250 ms on the user-interface thread and opens it
+// again. A stop that comes in that pause waits behind it, and is then carried out on
+// the reopened link: the pause never turns a stop into a start.
+TEST_F(SerialTest, AStopThatComesInTheWatchdogsPauseIsCarriedOutAfterTheReopening) {
+  const PauseStopRow rows[] = {
+      {"the user's tap", [] { PostStartStop(); }, false},
+      {"the stop the program's exit makes", [] { PostMessageW(hSettingsDlg, kRunStop, 0, 0); }, false},
+      {"the program's exit", [] {
+         bench::AnswerNextMessageBox(IDYES);
+         PostMessageW(hSettingsDlg, WM_COMMAND, IDC_EXIT_BUTTON, 0);
+       }, true},
+  };
+  for (const PauseStopRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    Start();
+    ASSERT_EQ(DriverState, DRIVER_RUNNING);
+    const int opens = bench::PortOpensTotal();
+    bench::Advance(600000);
+    ASSERT_EQ(DriverState, DRIVER_STOPPED) << "the rebuild has closed the link";
+    ASSERT_EQ(Readers(), 0);
+    ASSERT_NE(bench::Threads().find("the program (wWinMain): in Sleep(250) until " + std::to_string(bench::Now() + 250)),
+              std::string::npos)
+        << bench::Threads();
+    row.stop();
+    bench::Settle();
+    EXPECT_GT(bench::Queued(UiThread()), 0) << "the stop waits behind the pause";
+    EXPECT_EQ(DriverState, DRIVER_STOPPED);
+
+    bench::ClearTrace();
+    bench::Advance(250);
+    EXPECT_EQ(bench::PortOpensTotal(), opens + 1) << "the rebuild opens again first";
+    EXPECT_EQ(bench::Trace({"CloseHandle(COM1)"}), (Lines{"CloseHandle(COM1)"})) << "then the stop closes it";
+    EXPECT_EQ(bench::LiveThreads(), row.exits ? 0 : 1) << "no reader is left, nor the program after its exit";
+    EXPECT_EQ(bench::PortOpenCount(), 0);
+    EXPECT_EQ(bench::PowerState(), bench::Power::Off);
+    if (row.exits) {
+      EXPECT_EQ(WaitForExit(), 0u);
+      EXPECT_EQ(bench::TrayIconCount(), 0);
+      Restart();
+      LaunchStopped();
+      continue;
+    }
+    EXPECT_EQ(DriverState, DRIVER_STOPPED);
+    Lines shown = Display(DRIVER_RUNNING, false);
+    for (auto& l : Display(DRIVER_STOPPED, false)) shown.push_back(l);
+    EXPECT_EQ(bench::Trace(kDisplayCalls), shown);
+    TimerTicks();
+    bench::ClearTrace();
+    bench::Advance(1300000);
+    EXPECT_TRUE(TimerTicks().empty()) << "no watchdog or resume timer outlives the stop";
+    EXPECT_TRUE(bench::Trace({"CreateFile"}).empty());
+  }
+}
+
+// The hang this guards against: the test waits for the program's exit, which is queued
+// behind the rebuild's pause, and only the test could move the clock. The wait says so
+// instead of waiting for ever.
+TEST_F(SerialTest, AnExitQueuedBehindTheWatchdogsPauseIsReportedAsAWaitThatCannotEnd) {
+  Start();
+  bench::Advance(600000);
+  ASSERT_EQ(DriverState, DRIVER_STOPPED);
+  bench::SetHangReportAfter(200);
+  bench::AnswerNextMessageBox(IDYES);
+  PostMessageW(hSettingsDlg, WM_COMMAND, IDC_EXIT_BUTTON, 0);
+  bench::Settle();
+  std::string why;
+  EXPECT_EQ(bench::WaitFor(program_, bench::kWaitLimitMs, &why), bench::Waited::NeverEnds);
+  EXPECT_NE(why.find("the program (wWinMain): Sleep(250) until 600250 ms"), std::string::npos) << why;
+  EXPECT_NE(why.find("clock: 600000 ms (virtual)"), std::string::npos) << why;
+  // Moving the clock ends it: the rebuild opens again, then the exit closes everything.
+  bench::Advance(250);
+  EXPECT_EQ(WaitForExit(), 0u);
+  EXPECT_EQ(bench::PortOpenCount(), 0);
+}
+
+// The fixture's own tap says so when the program has not taken it, rather than let the
+// test read the state of a rebuild half done.
+TEST_F(SerialTest, ATapTheProgramCannotTakeFailsTheTestSayingWhereItSleeps) {
+  Start();
+  bench::Advance(600000);
+  ASSERT_EQ(DriverState, DRIVER_STOPPED);
+  ::testing::TestPartResultArray failures;
+  {
+    ::testing::ScopedFakeTestPartResultReporter only(::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD,
+                                                     &failures);
+    Start();
+  }
+  ASSERT_EQ(failures.size(), 1);
+  std::string said = failures.GetTestPartResult(0).message();
+  EXPECT_NE(said.find("the tap on start/stop is still queued"), std::string::npos) << said;
+  EXPECT_NE(said.find("the program (wWinMain): in Sleep(250) until 600250 ms"), std::string::npos) << said;
+  // Taken once the clock moves: after the rebuild's reopening, so it stops the driver.
+  bench::Advance(250);
+  EXPECT_EQ(bench::Queued(UiThread()), 0);
+  EXPECT_EQ(DriverState, DRIVER_STOPPED);
+  EXPECT_EQ(Readers(), 0);
 }
 
 struct WatchdogEndRow {

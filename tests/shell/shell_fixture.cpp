@@ -1,6 +1,8 @@
 #include "shell_fixture.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 // The picker is not part of these tests; the translator's calls to it are recorded.
@@ -42,6 +44,14 @@ static std::atomic<bool> holdStatusIcon{false};
 static std::atomic<bool> watchPause{false};
 static std::atomic<bool> pauseBegun{false};
 
+// A hold of the user-interface thread ends when the test releases it, or fails the
+// test after bench::kWaitLimitMs of real time (the thread then goes on).
+static void HoldUntilReleased(const char* where) {
+  std::string why;
+  if (bench::WaitFor(releaseEvent.load(), bench::kWaitLimitMs, &why) != bench::Waited::Signaled)
+    ADD_FAILURE() << "the user-interface thread, held " << where << ", was never released: " << why;
+}
+
 // What the button sends when tapped.
 static void PressStartStopButton(HWND dialog) {
   CallWindowProcW(dialogProc.load(), dialog, WM_COMMAND, MAKEWPARAM(IDC_START_STOP, BN_CLICKED),
@@ -63,7 +73,7 @@ static LRESULT CALLBACK DialogHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       StopDriver();
       return 0;
     case kRunBlockThenStop:
-      WaitForSingleObject(releaseEvent.load(), INFINITE);
+      HoldUntilReleased("before a stop");
       PressStartStopButton(hwnd);
       return 0;
     case kRunAnswerPauseThenBlock: {
@@ -73,17 +83,23 @@ static LRESULT CALLBACK DialogHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       bool released = false;
       pauseBegun = false;
       watchPause = true;
+      auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(bench::kWaitLimitMs);
       while (!pauseBegun && !released) {
-        DWORD r = MsgWaitForMultipleObjects(1, &release, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0 + 1) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - std::chrono::steady_clock::now());
+        std::string why;
+        bench::Waited w = bench::WaitFor(release, static_cast<unsigned>(std::max<long long>(left.count(), 0)), &why,
+                                         true);
+        if (w == bench::Waited::SentMessage) {
           MSG m;
           PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
         } else {
+          if (w != bench::Waited::Signaled)
+            ADD_FAILURE() << "the user-interface thread waited for the reader's pause, or the test's release: " << why;
           released = true;
         }
       }
       watchPause = false;
-      if (!released) WaitForSingleObject(release, INFINITE);
+      if (!released) HoldUntilReleased("once the reader's pause had begun");
       PressStartStopButton(hwnd);
       return 0;
     }
@@ -92,7 +108,7 @@ static LRESULT CALLBACK DialogHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 static LRESULT CALLBACK StatusIconHook(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == STM_SETIMAGE && holdStatusIcon.exchange(false)) WaitForSingleObject(releaseEvent.load(), INFINITE);
+  if (msg == STM_SETIMAGE && holdStatusIcon.exchange(false)) HoldUntilReleased("inside a status icon change");
   return CallWindowProcW(statusIconProc.load(), hwnd, msg, wp, lp);
 }
 
@@ -173,10 +189,21 @@ static HWND TapStartStop() {
   return bench::TapControl(hSettingsDlg, IDC_START_STOP);
 }
 
+// A settled handheld is not one that has done what the test asked: a user-interface
+// thread asleep on the virtual clock (a watchdog rebuild's pause, say) counts as quiet
+// with the tap still queued behind it, and reading the driver's state then reads a
+// moment the user never asked about.
+static void ExpectTaken(const char* what) {
+  if (bench::Queued(GetWindowThreadProcessId(hSettingsDlg, nullptr)) != 0)
+    ADD_FAILURE() << what << " is still queued: the user-interface thread is not taking messages. Where each "
+                  << "thread waits:\n" << bench::Threads();
+}
+
 void ShellTest::Start() {
   EXPECT_EQ(DriverState, DRIVER_STOPPED) << "the button starts only a stopped driver";
   EXPECT_NE(TapStartStop(), nullptr);
   bench::Settle();
+  ExpectTaken("the tap on start/stop");
 }
 
 void ShellTest::Stop() {
@@ -186,6 +213,7 @@ void ShellTest::Stop() {
   }
   EXPECT_NE(TapStartStop(), nullptr);
   bench::Settle();
+  ExpectTaken("the tap on start/stop");
 }
 
 void ShellTest::PostStartStop() {
@@ -196,11 +224,13 @@ void ShellTest::PostStartStop() {
 void ShellTest::Run(UINT op) {
   PostMessageW(hSettingsDlg, op, 0, 0);
   bench::Settle();
+  ExpectTaken("the test's request to the dialog");
 }
 
 void ShellTest::PostToDialog(UINT msg, WPARAM wp, LPARAM lp) {
   PostMessageW(hSettingsDlg, msg, wp, lp);
   bench::Settle();
+  ExpectTaken("the message posted to the dialog");
 }
 
 void ShellTest::HoldNextStatusIcon() { holdStatusIcon = true; }

@@ -54,14 +54,17 @@ class ShellTest : public programtest::ProgramTest {
   void Restart();
 
   // The user taps start/stop: Start on a stopped driver, Stop on a running or paused one.
-  // Stop on a stopped driver runs StopDriver as the exit does. Both let the handheld settle.
+  // Stop on a stopped driver runs StopDriver as the exit does. Both let the handheld
+  // settle, and fail the test when the user-interface thread has not taken the tap
+  // (it sleeps on the virtual clock, say): the clock must be moved first.
   void Start();
   void Stop();
   // The button's command posted as the button sends it; the handheld is not settled.
   static void PostStartStop();
-  // Posts a private message (above) to the dialog's hook and lets the handheld settle.
+  // Posts a private message (above) to the dialog's hook and lets the handheld settle;
+  // fails as Start does when it is not taken.
   void Run(UINT op);
-  // A message to the dialog, as the platform would deliver it.
+  // A message to the dialog, as the platform would deliver it; settled and checked as Run.
   void PostToDialog(UINT msg, WPARAM wp, LPARAM lp);
   // The next STM_SETIMAGE the status icon gets holds the user-interface thread inside it
   // until release_ is set.

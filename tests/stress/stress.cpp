@@ -550,7 +550,9 @@ void Desk::Close() {
   if (!thread_) return;
   PostMessageW(deskWindow, WM_QUIT, 0, 0);
   bench::Settle();
-  WaitForSingleObject(thread_, INFINITE);
+  std::string why;
+  if (bench::WaitFor(thread_, bench::kWaitLimitMs, &why) != bench::Waited::Signaled)
+    ADD_FAILURE() << "waited for the desk's thread to end after WM_QUIT: " << why;
   CloseHandle(thread_);
   thread_ = nullptr;
   deskWindow = nullptr;
