@@ -11,12 +11,12 @@
 #define IDS_STATUS_RUNNING 9
 #define IDS_STATUS_STOPPED 10
 #define IDS_STATUS_PAUSED 11
-#define IDS_START_BUTTON 13    // the start/stop button while the driver is stopped
-#define IDS_STOP_BUTTON 14     // the same button while it runs or is paused
+#define IDS_START_BUTTON 14    // the start/stop button while the driver is stopped
+#define IDS_STOP_BUTTON 15     // the same button while it runs or is paused
 #define IDS_LANGUAGE 20        // language code: "USA", "FRA", "GER", ...
 
 // Buffer sizes, in characters, that the strings are read into.
-#define RES_STRING_MAX 260     // strings 1 to 14
+#define RES_STRING_MAX 260     // strings 1 to 15
 #define RES_LANGUAGE_MAX 16    // string 20
 
 // ---- dialogs, menu bar, bitmaps (brindleres.dll) --------------------------------
