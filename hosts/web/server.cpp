@@ -39,7 +39,7 @@ namespace {
 
 constexpr size_t kMaxThreads = 512;  // connections served at once; more wait their turn
 constexpr int kSliceMs = 250;        // how often a quiet feed looks whether its page is there
-constexpr int kBurstMs = 30;         // a page gets at most one update in this time
+constexpr int kBurstMs = 50;         // a page gets at most one update in this time
 
 // One thread per connection, made when no idle one is left and kept for the next.
 class Workers : public httplib::TaskQueue {
