@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -84,7 +85,15 @@ class Workers : public httplib::TaskQueue {
   bool stop_ = false;
 };
 
-httplib::Server* server = nullptr;
+// Debian's build listens with a backlog of 5: of pages that connect together, the rest
+// would wait for their handshake to be repeated, a second and more. Listening again on
+// the bound socket widens it.
+class WebServer : public httplib::Server {
+ public:
+  bool WidenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
+
+WebServer* server = nullptr;
 std::thread listener;
 std::atomic<bool> stopping{false};
 
@@ -240,7 +249,7 @@ httplib::Server::HandlerResponse Screen(const httplib::Request& req, httplib::Re
 }  // namespace
 
 int StartServer(int port, std::string* error) {
-  server = new httplib::Server;
+  server = new WebServer;
   server->new_task_queue = [] { return new Workers; };
   // Debian's build also sets SO_REUSEPORT, with which a second server on the same port
   // starts and takes half the connections: address reuse only, so a taken port is refused.
@@ -286,6 +295,7 @@ int StartServer(int port, std::string* error) {
     server = nullptr;
     return 0;
   }
+  if (!server->WidenBacklog()) fprintf(stderr, "brindle-web: the listening queue stays short: %s\n", strerror(errno));
   SetPort(bound);
   listener = std::thread([] { server->listen_after_bind(); });
   return bound;
