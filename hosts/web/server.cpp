@@ -160,6 +160,14 @@ std::string Event(const char* name, const std::string& data) {
   return std::string("event: ") + name + "\ndata: " + data + "\n\n";
 }
 
+bool SendLine(Feed& f, httplib::DataSink& sink) {
+  std::string line = LineJson();
+  if (line == f.line) return true;
+  f.line = line;
+  std::string event = Event("line", line);
+  return sink.write(event.data(), event.size());
+}
+
 // One step of a page's feed: waits for a change, then sends what changed. Nothing is
 // computed while nothing changes; false ends the stream (the page left, or the server
 // stops), which frees its thread.
@@ -177,12 +185,7 @@ bool FeedStep(Feed& f, httplib::DataSink& sink) {
     }
     // The line is the page's own control: a change of it goes out before the state is
     // made, which takes a while.
-    std::string line = LineJson();
-    if (line != f.line) {
-      f.line = line;
-      std::string event = Event("line", line);
-      if (!sink.write(event.data(), event.size())) return false;
-    }
+    if (!SendLine(f, sink)) return false;
     // A change after a quiet spell goes out at once; the rest of a burst (a key typed:
     // several trace lines, a paint) waits for the next update.
     std::this_thread::sleep_until(f.sent + std::chrono::milliseconds(kBurstMs));
@@ -192,6 +195,9 @@ bool FeedStep(Feed& f, httplib::DataSink& sink) {
   std::shared_ptr<const Snapshot> s = Current();
   f.seen = s->changes;
   f.latches = s->latches;
+  // A line change made during the wait above is counted in f.seen now, so the next wait
+  // would not wake for it: it goes out here.
+  if (!SendLine(f, sink)) return false;
   if (s->state != f.state) out += Event("state", s->state), f.state = s->state;
   std::string trace = SharedTrace(s->changes, f.traceNext, &f.traceNext);
   if (trace.find("\"lines\":[]") == std::string::npos) out += Event("trace", trace);
