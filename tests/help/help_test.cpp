@@ -883,11 +883,14 @@ TEST_P(HelpPage, NamesTheControlsAndStatesWithTheProgramsOwnWords) {
   words["running"] = String(9);
   words["stopped"] = String(10);
   words["paused"] = String(11);
+  // The start/stop button's two labels: it says what a tap does.
+  words["start"] = String(14);
+  words["stop"] = String(15);
   // Each subject speaks of these, in bold, exactly as the screens write them.
   const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
       {"Main_Contents", {"TXT_ABOUT_TITLE", "running"}},
-      {"start", {"TXT_START"}},
-      {"status", {"running", "stopped", "paused", "TXT_START"}},
+      {"start", {"start", "stop"}},
+      {"status", {"running", "stopped", "paused", "start", "stop"}},
       {"sticky", {"TXT_STICKY_SHIFT", "TXT_STICKY_FN"}},
       {"settings",
        {"TXT_STICKY_SHIFT", "TXT_STICKY_FN", "TXT_REPEAT_RATE", "TXT_SLOW", "TXT_FAST", "TXT_DELAY", "TXT_SHORT",
