@@ -22,6 +22,7 @@
 //
 //   text=U+00E1               each UTF-16 unit of the edit control's text
 //   picker_closed=1|0
+//   foreground=notes|none|other   the foreground window then, for a failure's reader
 //
 // Exit code 0 when both steps ran (whether the right character arrived is for the
 // script to judge), 1 when a step failed (its reason on standard error), 2 for bad
@@ -127,6 +128,9 @@ static DWORD WINAPI Keyboard(LPVOID) {
       printf("text=");
       for (int i = 0; i < length; ++i) printf("%sU+%04X", i ? " " : "", static_cast<unsigned>(text[i]));
       printf("\npicker_closed=%d\n", closed ? 1 : 0);
+      // Where the character would have gone: the foreground window then.
+      HWND front = GetForegroundWindow();
+      printf("foreground=%s\n", front == g_notes ? "notes" : front == nullptr ? "none" : "other");
       fflush(stdout);
       result = 0;
     }
