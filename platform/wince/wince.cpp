@@ -6,6 +6,7 @@
 
 // From here on these are the desktop calls again.
 #undef keybd_event
+#undef SetForegroundWindow
 #undef RegCreateKeyExW
 #undef RegOpenKeyExW
 
@@ -18,6 +19,20 @@ static bool InitControls() {
   return InitCommonControlsEx(&icc) != FALSE;
 }
 [[maybe_unused]] static const bool g_controlsReady = InitControls();
+
+// Wine activates a window of another thread only when that thread next reads its
+// messages, and drops keyboard input that comes before: the picker's character, typed
+// right after it gives the user's window back, was lost now and then. So the call
+// returns once that thread has taken the activation, or has not answered for a second.
+BOOL WINAPI brindle_SetForegroundWindow(HWND hwnd) {
+  if (!SetForegroundWindow(hwnd)) return FALSE;
+  DWORD thread = GetWindowThreadProcessId(hwnd, nullptr);
+  if (thread != 0 && thread != GetCurrentThreadId()) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+  }
+  return TRUE;
+}
 
 void WINAPI brindle_keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra) {
   keybd_event(vk, scan, flags & ~static_cast<DWORD>(KEYEVENTF_SILENT), extra);

@@ -17,6 +17,9 @@
 #define KEYEVENTF_SILENT 0x10000000u
 void WINAPI brindle_keybd_event(BYTE vk, BYTE scan, DWORD flags, ULONG_PTR extra);
 #define keybd_event brindle_keybd_event
+// Returns once another thread's window has taken the activation.
+BOOL WINAPI brindle_SetForegroundWindow(HWND hwnd);
+#define SetForegroundWindow brindle_SetForegroundWindow
 
 // The power key.
 #ifndef VK_OFF

@@ -160,6 +160,121 @@ TEST_F(WinceKeys, GivenWindowGetsTheMessagesPosted) {
   EXPECT_EQ(g_keys, want);
 }
 
+// A top-level window whose focus is its child's, as a text editor's is its edit control's:
+// key messages that reach the frame instead of the child are typed nowhere.
+static LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_SETFOCUS) {
+    SetFocus(GetWindow(hwnd, GW_CHILD));
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// What the picker does once a pick is made: on a thread of its own it brings the user's
+// window back to the front and types at once, before that window's thread has run.
+// (Its window, gone by then, stays here: destroying it would activate the user's window
+// by itself, in its own time.)
+struct HandBack {
+  HWND target;
+  void (*type)();
+  HANDLE front, go, done;
+  HWND frontThen;  // the foreground window as the call returned
+};
+
+static DWORD WINAPI HandBackThread(LPVOID param) {
+  HandBack* h = static_cast<HandBack*>(param);
+  HWND own = CreateWindowExW(0, L"WinceKeysTarget", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
+                             nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetForegroundWindow(own);
+  SetEvent(h->front);
+  WaitForSingleObject(h->go, 5000);
+  SetForegroundWindow(h->target);
+  h->frontThen = GetForegroundWindow();
+  h->type();
+  SetEvent(h->done);
+  DestroyWindow(own);
+  return 0;
+}
+
+// Dispatches until `event` is set or `ms` have passed; true when it was set.
+static bool PumpUntil(HANDLE event, DWORD ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&m);
+      DispatchMessageW(&m);
+    }
+    if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return true;
+    DWORD waited = GetTickCount() - start;
+    if (waited >= ms) return false;
+    MsgWaitForMultipleObjects(1, &event, FALSE, ms - waited, QS_ALLINPUT);
+  }
+}
+
+TEST_F(WinceKeys, InputRightAfterAnotherThreadBringsTheWindowBackReachesItsFocus) {
+  struct Row {
+    const char* name;
+    void (*type)();
+    std::vector<KeyMsg> want;
+  };
+  const Row rows[] = {
+      {"a character", [] {
+         UINT shift = 0, ch = 0x00DC;
+         PostKeybdMessage(reinterpret_cast<HWND>(-1), 0, 0, 1, &shift, &ch);
+       }, {{WM_CHAR, 0x00DC}}},
+      {"a key", [] {
+         PostKeybdMessage(reinterpret_cast<HWND>(-1), 'B', KeyStateDownFlag, 0, nullptr, nullptr);
+         PostKeybdMessage(reinterpret_cast<HWND>(-1), 'B', KeyStatePrevDownFlag, 0, nullptr, nullptr);
+       }, {{WM_KEYDOWN, 'B'}, {WM_CHAR, 'b'}, {WM_KEYUP, 'B'}}},
+      {"keybd_event", [] {
+         keybd_event('D', 0, 0, 0);
+         keybd_event('D', 0, KEYEVENTF_KEYUP, 0);
+       }, {{WM_KEYDOWN, 'D'}, {WM_CHAR, 'd'}, {WM_KEYUP, 'D'}}},
+  };
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = FrameProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"WinceKeysFrame";
+  RegisterClassW(&wc);
+  HWND frame = CreateWindowExW(0, L"WinceKeysFrame", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                               nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(frame, nullptr);
+  SetParent(hwnd_, frame);
+  SetWindowLongPtrW(hwnd_, GWL_STYLE, WS_CHILD | WS_VISIBLE);
+  SetForegroundWindow(frame);
+  SetFocus(hwnd_);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    HandBack h = {frame, row.type, CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                  CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+    HANDLE thread = CreateThread(nullptr, 0, HandBackThread, &h, 0, nullptr);
+    ASSERT_TRUE(PumpUntil(h.front, 5000)) << "the other window never came to the front";
+    PumpUntil(h.done, 200);  // takes the deactivation
+    EXPECT_EQ(GetActiveWindow(), nullptr) << "the other window took the activation";
+    EXPECT_EQ(GetFocus(), nullptr);
+    g_keys.clear();
+    SetEvent(h.go);
+    // Not reading messages meanwhile, as a busy program would not: the input must wait
+    // for this thread to take the activation rather than go astray.
+    WaitForSingleObject(h.done, 300);
+    EXPECT_TRUE(PumpUntil(h.done, 5000)) << "the typing never ended";
+    EXPECT_EQ(h.frontThen, frame) << "in front once SetForegroundWindow returned";
+    // A character comes as VK_PACKET's press and release around its WM_CHAR.
+    std::vector<KeyMsg> got;
+    for (const KeyMsg& k : Collect())
+      if (k.msg == WM_CHAR || k.wParam != VK_PACKET) got.push_back(k);
+    EXPECT_EQ(got, row.want);
+    EXPECT_EQ(GetFocus(), hwnd_);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    for (HANDLE e : {h.front, h.go, h.done}) CloseHandle(e);
+  }
+  SetParent(hwnd_, nullptr);
+  DestroyWindow(frame);
+  UnregisterClassW(L"WinceKeysFrame", wc.hInstance);
+}
+
 TEST(WinceKeyArgs, CharactersWithoutABufferAreRefused) {
   SetLastError(0);
   EXPECT_FALSE(PostKeybdMessage(reinterpret_cast<HWND>(-1), 0, 0, 1, nullptr, nullptr));
