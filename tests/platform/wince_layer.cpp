@@ -196,8 +196,10 @@ static DWORD WINAPI HandBackThread(LPVOID param) {
   return 0;
 }
 
-// Dispatches until `event` is set or `ms` have passed; true when it was set.
-static bool PumpUntil(HANDLE event, DWORD ms) {
+// Dispatches until `done()` holds or `ms` have passed, waking for messages and for
+// `event` when there is one; true when it held.
+template <typename Done>
+static bool Pump(DWORD ms, HANDLE event, Done done) {
   DWORD start = GetTickCount();
   for (;;) {
     MSG m;
@@ -205,11 +207,16 @@ static bool PumpUntil(HANDLE event, DWORD ms) {
       TranslateMessage(&m);
       DispatchMessageW(&m);
     }
-    if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return true;
+    if (done()) return true;
     DWORD waited = GetTickCount() - start;
     if (waited >= ms) return false;
-    MsgWaitForMultipleObjects(1, &event, FALSE, ms - waited, QS_ALLINPUT);
+    MsgWaitForMultipleObjects(event ? 1 : 0, event ? &event : nullptr, FALSE, ms - waited, QS_ALLINPUT);
   }
+}
+
+// Dispatches until `event` is set or `ms` have passed; true when it was set.
+static bool PumpUntil(HANDLE event, DWORD ms) {
+  return Pump(ms, event, [event] { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; });
 }
 
 TEST_F(WinceKeys, InputRightAfterAnotherThreadBringsTheWindowBackReachesItsFocus) {
@@ -711,18 +718,7 @@ void ChooseByKeys(UINT button, int item) {
 
 // Dispatches until a command arrives (the menu's own loop runs inside), at most 5 s.
 bool WaitForCommand() {
-  DWORD start = GetTickCount();
-  for (;;) {
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    }
-    if (!g_commands.empty()) return true;
-    DWORD waited = GetTickCount() - start;
-    if (waited >= 5000) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5000 - waited, QS_ALLINPUT);
-  }
+  return Pump(5000, nullptr, [] { return !g_commands.empty(); });
 }
 
 struct Choice {
