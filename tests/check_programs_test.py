@@ -1,15 +1,16 @@
 #!/usr/bin/python3
 """tools/check-programs finds the programs a script calls, and only those."""
-import importlib.machinery
-import importlib.util
 import os
+import types
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-_loader = importlib.machinery.SourceFileLoader("check_programs", os.path.join(HERE, "..", "tools", "check-programs"))
-_spec = importlib.util.spec_from_loader("check_programs", _loader)
-cp = importlib.util.module_from_spec(_spec)
-_loader.exec_module(cp)
+# tools/check-programs has no .py suffix, so it is run into a module of its own.
+_path = os.path.join(HERE, "..", "tools", "check-programs")
+cp = types.ModuleType("check_programs")
+cp.__file__ = _path
+with open(_path, encoding="utf-8") as _f:
+    exec(compile(_f.read(), _path, "exec"), cp.__dict__)
 
 
 class Scanner(unittest.TestCase):

@@ -10,11 +10,11 @@ with its stream or scenario and step, and the inputs that led there.
 BIN is the handheld tree's bin/ (brindle.exe, brindle.map, the resource libraries);
 REFERENCE the host program. Modes:
 
-    streams [--seed S] [--first N] [--count N]   random key streams (default 10^4 from 0)
-    paragraph                                    the paragraph engine_bench types
-    settings                                     the settings load, empty and stored registry
-    serial                                       the serial link: configuration, reading, hand-off
-    layouts                                      each national build's picker layout
+    streams [--variant V] [--first N] [--count N]   random key streams (default 10^4 from 0)
+    paragraph                                      the paragraph engine_bench types
+    settings                                       the settings load, empty and stored registry
+    serial                                         the serial link: configuration, reading, hand-off
+    layouts                                        each national build's picker layout
 
 Deliberate faults, to see the comparison fail (with --expect-difference the run passes
 only when a difference is found):
@@ -246,7 +246,7 @@ def main():
     ap.add_argument("bin")
     ap.add_argument("reference")
     ap.add_argument("mode", choices=("streams", "paragraph", "settings", "serial", "layouts"))
-    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--variant", type=int, default=1)
     ap.add_argument("--first", type=int, default=0)
     ap.add_argument("--count", type=int, default=10000)
     ap.add_argument("--wchar-size", type=int, default=2)
@@ -261,7 +261,7 @@ def main():
     t0 = time.monotonic()
     try:
         if a.mode == "streams":
-            cmp.run(reference_lines(a.reference, "streams", a.seed, a.first, a.count))
+            cmp.run(reference_lines(a.reference, "streams", a.variant, a.first, a.count))
         elif a.mode == "paragraph":
             cmp.run(reference_lines(a.reference, "paragraph"))
         elif a.mode == "settings":

@@ -9,11 +9,11 @@
 // registries and the serial line's script are written here, as steps the emulator
 // replays, so both sides run exactly the same things.
 //
-//   handheld_reference streams SEED FIRST COUNT   COUNT random streams from number FIRST
-//   handheld_reference paragraph                  the paragraph engine_bench types
-//   handheld_reference settings                   the settings load, empty and stored registry
-//   handheld_reference layout CODE                the settings load with string 20 = CODE
-//   handheld_reference serial                     the serial link opened, read, handed off, closed
+//   handheld_reference streams VARIANT FIRST COUNT  COUNT random streams from number FIRST
+//   handheld_reference paragraph                    the paragraph engine_bench types
+//   handheld_reference settings                     the settings load, empty and stored registry
+//   handheld_reference layout CODE                  the settings load with string 20 = CODE
+//   handheld_reference serial                       the serial link opened, read, handed off, closed
 //
 // Output, one line each:
 //   stream N | scenario NAME         a new stream or scenario
@@ -629,11 +629,11 @@ void RandomStream(Rng& rng, const std::vector<uint8_t>& pool) {
   }
 }
 
-void Streams(uint64_t seed, long first, long count) {
+void Streams(uint64_t variant, long first, long count) {
   const std::vector<uint8_t> pool = KeyPool();
   for (long i = first; i < first + count; ++i) {
     Start("stream", i);
-    Rng rng{seed * 0x100000001B3ull + static_cast<uint64_t>(i)};
+    Rng rng{variant * 0x100000001B3ull + static_cast<uint64_t>(i)};
     RandomStream(rng, pool);
   }
 }
@@ -815,7 +815,7 @@ int main(int argc, char** argv) {
     Serial();
   } else {
     std::fprintf(stderr,
-                 "usage: handheld_reference streams SEED FIRST COUNT | paragraph | settings | layout CODE | serial\n");
+                 "usage: handheld_reference streams VARIANT FIRST COUNT | paragraph | settings | layout CODE | serial\n");
     return 2;
   }
   return std::fflush(stdout) == 0 ? 0 : 1;

@@ -6,12 +6,11 @@ and the CE assembler.
     test_driver.py PATH/pocketpc-cc --ce-tools=DIR
 """
 
-import importlib.machinery
-import importlib.util
 import os
 import subprocess
 import sys
 import tempfile
+import types
 import unittest
 
 DRIVER = TOOLS = None
@@ -19,10 +18,11 @@ cc = None  # the driver, loaded as a module
 
 
 def load_driver(path):
-    loader = importlib.machinery.SourceFileLoader("pocketpc_cc", path)
-    spec = importlib.util.spec_from_loader("pocketpc_cc", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
+    # The driver has no .py suffix, so it is run into a module of its own.
+    module = types.ModuleType("pocketpc_cc")
+    module.__file__ = path
+    with open(path, encoding="utf-8") as f:
+        exec(compile(f.read(), path, "exec"), module.__dict__)
     return module
 
 
